@@ -1,0 +1,61 @@
+#pragma once
+// The abstract MIDI port the update logic talks through, and the reassembly of incoming SysEx.
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Cuts incoming bytes into complete SysEx messages (F0 up to the next F7). Touched only by the
+// thread that delivers input.
+struct SysExAssembler {
+    bool inMessage = false;
+    std::vector<std::uint8_t> buffer;  // the message being assembled, from its F0
+    void (*onComplete)(void* context) = nullptr;
+    void* context = nullptr;
+
+    void AddByte(std::uint8_t b);
+    void AddBytes(const std::uint8_t* data, std::size_t length);
+};
+
+class MidiPort {
+public:
+    MidiPort();
+    virtual ~MidiPort();
+    MidiPort(const MidiPort&) = delete;
+    MidiPort& operator=(const MidiPort&) = delete;
+
+    virtual std::int32_t GetIdealChunkSize() = 0;
+    virtual std::int32_t GetMaxChunkSize() = 0;
+    // True when the port can send now; an implementation may try to connect first.
+    virtual bool IsConnected() = 0;
+    virtual void AskForPort() {}
+    // Closes the port; it can be used again afterwards.
+    virtual void Disconnect() = 0;
+    // Hands the bytes to the device; a failure is only logged.
+    virtual void Send(const std::uint8_t* data, std::uint32_t length) = 0;
+    virtual void Reconnect() {}
+    // Asks for the reply to `request`, waiting up to `limit` ms where the port can wait. The base
+    // returns an empty vector.
+    virtual std::vector<std::uint8_t> Query(std::uint32_t limit, const std::uint8_t* request,
+                                            std::uint32_t length);
+    // A copy of the most recent complete message received, or empty. Reading does not remove it.
+    virtual std::vector<std::uint8_t> GetSysEx();
+    // Forgets the stored message.
+    virtual void ClearSysEx();
+
+    // Called through the assembler when a message is complete: replaces the stored message.
+    void GotSysEx();
+
+protected:
+    SysExAssembler assembler;
+
+private:
+    // Shared between the delivering thread and the caller; held only for a copy or replacement.
+    std::mutex receivedLock;
+    std::vector<std::uint8_t> received;
+};
+
+// "{ 0xf0 0x7e ... }" with at most the first 20 bytes.
+std::string FormatSysExPreview(const std::vector<std::uint8_t>& message);

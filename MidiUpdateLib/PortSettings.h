@@ -1,0 +1,28 @@
+#pragma once
+// The MIDI port settings that an update file carries: port names to look for and pacing values.
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+struct PortSettings {
+    std::set<std::string> names;  // distinct, byte-wise ordered, case-sensitive
+    std::int32_t ideal = 1024;    // bytes: smallest chunk handed to the port
+    std::int32_t max = 3072;      // bytes: a chunk may grow up to this to end at a message end
+    std::int32_t delay = 200;     // ms: pause after each chunk the output accepted
+    std::int32_t unprepDelay = 100;  // ms: pause after each chunk's output buffer was released
+    bool chunks = true;           // frame every chunk as one complete SysEx message
+};
+
+// The built-in defaults, copied into every new Update before a file is read.
+extern const PortSettings DefaultPortSettings;
+
+// Applies one settings record ("win:<any>:key:value:...") to `settings`. Never fails.
+void ParsePortSettings(PortSettings& settings, const std::string& text);
+// Adds every name of a "$"-separated list to `names`.
+void ParseNameList(std::set<std::string>& names, const std::string& text);
+// "yes", "true" (any letter case) or a non-zero decimal number.
+bool ParseBool(const std::string& value);
+// Optional leading white space, optional sign, digits up to the first non-digit; no digits read
+// as 0; clamped to the signed 32-bit range.
+std::int32_t ParseDecimal(const std::string& value);

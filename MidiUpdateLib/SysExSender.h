@@ -1,0 +1,62 @@
+#pragma once
+// Chunked, paced sending of SysEx portions, and the whole update run.
+
+#include <cstdint>
+#include <string>
+
+#include "Update.h"
+
+class MidiPort;
+class UpdateProgress;
+
+// Which of the six verdict sentences an update run ended with.
+enum class UpdateVerdict {
+    Updated,              // device accepted, or reports the file's version
+    SentCheckDevice,      // no status and no Identity Reply
+    SentNotConfirmed,     // an Identity Reply without a version
+    SentReportsVersion,   // a file without a version; the device reported its own
+    VersionDiffers,       // the device reports another version than the file's
+    DeviceError,          // the device reported an error status
+};
+
+class SysExSender {
+public:
+    explicit SysExSender(MidiPort& port);
+    virtual ~SysExSender();
+    SysExSender(const SysExSender&) = delete;
+    SysExSender& operator=(const SysExSender&) = delete;
+
+    // Sends one portion; true in every case.
+    virtual bool Send(const SysExPortion& portion, UpdateProgress& progress) = 0;
+
+    // The whole update run, from "Started update" to exactly one Completed with the verdict.
+    // Returns which verdict that was; throws whatever the port or the clock throws.
+    UpdateVerdict Send(const Update& update, UpdateProgress& progress);
+
+    static bool SendChunked(const SysExPortion& portion, MidiPort& port, UpdateProgress& progress);
+
+protected:
+    MidiPort& port;
+};
+
+class SimpleSysExSender : public SysExSender {
+public:
+    using SysExSender::SysExSender;
+    using SysExSender::Send;
+    bool Send(const SysExPortion& portion, UpdateProgress& progress) override;
+};
+
+// Chunk size used when a port reports an ideal size of 0 or less, which would cut empty chunks.
+constexpr std::uint32_t kFallbackIdealChunkSize = 1024;
+
+// End of the next chunk of [cursor, end): at least `ideal` bytes, ending just after the first F7
+// or line feed from there on, never longer than `max` (unless ideal >= max). `ideal` must be > 0.
+const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,
+                                 std::uint32_t ideal, std::uint32_t max);
+std::string FormatByteSize(std::uint32_t n);
+// Up to ten one-second waits for the port to report itself connected.
+bool WaitForConnection(MidiPort& port);
+// The pause after a portion: nothing for a delay of 0, else the delay plus ten seconds.
+void DoDelay(const SysExPortion& portion, UpdateProgress& progress);
+// Milliseconds on the current clock.
+std::uint64_t GetTimeMs();

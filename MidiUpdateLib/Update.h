@@ -1,0 +1,76 @@
+#pragma once
+// One loaded update: an update file (.upd) or a raw SysEx file (.syx), and its writer.
+
+#include <cstdint>
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "PortSettings.h"
+
+struct FirmwareVersion {
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;  // 0.0 means that none is stated
+};
+inline bool operator==(const FirmwareVersion& a, const FirmwareVersion& b) {
+    return a.major == b.major && a.minor == b.minor;
+}
+
+struct SysExPortion {
+    std::vector<std::uint8_t> data;  // one or more SysEx messages, sent unchanged
+    std::uint32_t delay = 0;         // ms to pause after this portion
+};
+
+// The exception of loading; its text is the sentence shown to the user.
+class ParseError : public std::exception {
+public:
+    explicit ParseError(std::string text) : text(std::move(text)) {}
+    const char* what() const noexcept override { return text.c_str(); }
+
+private:
+    std::string text;
+};
+
+extern const std::string DefaultUpdateMessage;
+
+struct Update {
+    bool isRawSysEx = false;
+    std::string productName;
+    std::string message;
+    FirmwareVersion version;
+    PortSettings winPort = DefaultPortSettings;
+    std::vector<std::uint8_t> image;
+    std::vector<SysExPortion> portions;
+
+    // An empty record holding the values before reading.
+    Update() = default;
+    // Loads from a stream opened in binary mode at its start. Completes or throws (ParseError, or
+    // a standard exception); there is no partly loaded record.
+    explicit Update(std::istream& stream);
+};
+
+// True when the stream starts with 0xF0 and holds a 0xF7 later. Leaves the stream at its start.
+bool IsRawSysExFile(std::istream& stream);
+void ReadUpdateFile(std::istream& stream, Update& update);
+void ReadSysExFile(std::istream& stream, Update& update);
+
+// "%u.%02u": 1.5 gives "1.05".
+std::string VersionText(const FirmwareVersion& version);
+std::uint32_t TotalSysExSize(const Update& update);
+
+// What an update file stores, for writing one. The message is stored with its line breaks as
+// backslash-n; the port settings and Mac port name texts are stored as records verbatim.
+struct UpdateFileContents {
+    std::string productName;
+    FirmwareVersion version;
+    std::string message;
+    std::vector<std::uint8_t> image;
+    std::vector<std::string> portSettings;  // one tag 3 record each, in order
+    std::vector<std::string> macNames;      // one tag 5 record each, in order
+    std::vector<SysExPortion> portions;
+};
+
+// Writes an update file. Throws std::invalid_argument for contents the format cannot carry (a
+// message holding a backslash followed by n, which a reader would turn into a line break).
+void WriteUpdateFile(std::ostream& stream, const UpdateFileContents& contents);
