@@ -36,6 +36,17 @@ void SetLogSink(LogSink sink, void* context) {
     slot.context = context;
 }
 
+ScopedLogMute::ScopedLogMute() {
+    SinkSlot& slot = Slot();
+    std::lock_guard<std::mutex> guard(slot.lock);
+    sink = slot.sink;
+    context = slot.context;
+    slot.sink = nullptr;
+    slot.context = nullptr;
+}
+
+ScopedLogMute::~ScopedLogMute() { SetLogSink(sink, context); }
+
 void LogMessage(const char* format, ...) {
     char buffer[kFormatBufferSize];
     va_list args;

@@ -26,6 +26,20 @@ using LogSink = void (*)(void* context, const char* text, std::size_t length);
 // Installs the sink for LogMessage; a null sink discards the lines. Safe to call at any time.
 void SetLogSink(LogSink sink, void* context);
 
+// Silences the log while it lives (for work whose lines would only confuse, such as a forecast
+// run), then restores the sink that was installed.
+class ScopedLogMute {
+public:
+    ScopedLogMute();
+    ~ScopedLogMute();
+    ScopedLogMute(const ScopedLogMute&) = delete;
+    ScopedLogMute& operator=(const ScopedLogMute&) = delete;
+
+private:
+    LogSink sink;
+    void* context;
+};
+
 // Formats a line (cut after 287 characters) and hands it to the log sink. Adds no line end.
 void LogMessage(const char* format, ...) MIDIUPDATE_PRINTF(1, 2);
 

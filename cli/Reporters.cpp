@@ -1,0 +1,213 @@
+#include "Reporters.h"
+
+#include <chrono>
+#include <istream>
+#include <ostream>
+
+#include "Clock.h"
+#include "Json.h"
+
+void Acknowledger::Wait() const {
+    if (!in) return;
+    if (prompt) *prompt << "Press Enter to continue..." << std::flush;
+    std::string line;
+    std::getline(*in, line);
+    // A Ctrl-C interrupts the read; it must not count as the user's go-ahead.
+    if (CancelRequested()) throw RunCancelled();
+    if (!*in) in->clear();  // end of input: nobody to ask, carry on
+}
+
+// --- EventsReporter --------------------------------------------------------------------------
+
+EventsReporter::EventsReporter(std::ostream& out, Clock& clock, Acknowledger ack)
+    : out(out), clock(clock), startMs(clock.NowMs()), ack(ack) {}
+
+void EventsReporter::Emit(const char* event, const std::string& tail) {
+    out << "{\"t\": " << (clock.NowMs() - startMs) << ", \"event\": \"" << event << "\"" << tail
+        << "}\n"
+        << std::flush;
+}
+
+void EventsReporter::Progress(float fraction) { Emit("progress", ", \"value\": " + JsonFloat(fraction)); }
+void EventsReporter::ProgressIndeterminate() { Emit("indeterminate", ""); }
+void EventsReporter::Status(const std::string& text) { Emit("status", ", \"text\": " + JsonText(text)); }
+void EventsReporter::Error(const std::string& text) { Emit("error", ", \"text\": " + JsonText(text)); }
+void EventsReporter::Completed(const std::string& text) { Emit("completed", ", \"text\": " + JsonText(text)); }
+void EventsReporter::BlockingMessage(const std::string& text) {
+    Emit("blocking", ", \"text\": " + JsonText(text));
+    ack.Wait();
+}
+
+// --- TimelineRecorder ------------------------------------------------------------------------
+
+TimelineRecorder::TimelineRecorder(Clock& clock) : clock(clock), startMs(clock.NowMs()) {}
+void TimelineRecorder::Mark() { times.push_back(clock.NowMs() - startMs); }
+
+// --- TerminalReporter ------------------------------------------------------------------------
+
+namespace {
+constexpr std::size_t kBarWidth = 30;
+constexpr std::size_t kLineWidth = 100;
+}  // namespace
+
+std::string FormatDuration(std::uint64_t ms) {
+    std::uint64_t s = (ms + 500) / 1000;
+    char buffer[32];
+    if (s >= 3600)
+        std::snprintf(buffer, sizeof buffer, "%lluh %02llum", static_cast<unsigned long long>(s / 3600),
+                      static_cast<unsigned long long>(s / 60 % 60));
+    else if (s >= 60)
+        std::snprintf(buffer, sizeof buffer, "%llum %02llus", static_cast<unsigned long long>(s / 60),
+                      static_cast<unsigned long long>(s % 60));
+    else
+        std::snprintf(buffer, sizeof buffer, "%llus", static_cast<unsigned long long>(s));
+    return buffer;
+}
+
+std::string TerminalReporter::BarLine(bool indeterminate, float fraction, unsigned tick,
+                                      const std::string& status, long long secondsLeft,
+                                      std::size_t width) {
+    std::string bar(kBarWidth, '.');
+    std::string percent;
+    if (indeterminate) {
+        // A short block sweeping back and forth: busy, with no fraction to show.
+        const std::size_t block = 5, span = kBarWidth - block;
+        std::size_t pos = tick % (2 * span);
+        if (pos > span) pos = 2 * span - pos;
+        for (std::size_t i = 0; i < block; ++i) bar[pos + i] = '=';
+        percent = "    ";
+    } else {
+        float f = fraction < 0.0f ? 0.0f : (fraction > 1.0f ? 1.0f : fraction);
+        std::size_t filled = static_cast<std::size_t>(f * kBarWidth + 0.5f);
+        for (std::size_t i = 0; i < filled; ++i) bar[i] = '#';
+        char text[8];
+        std::snprintf(text, sizeof text, "%3d%%", static_cast<int>(f * 100.0f + 0.5f));
+        percent = text;
+    }
+    std::string line = "[" + bar + "] " + percent;
+    if (secondsLeft >= 0) line += "  " + FormatDuration(static_cast<std::uint64_t>(secondsLeft) * 1000) + " left";
+    // The status goes last and is cut to the line, so the line never wraps and \r redraws it.
+    std::string shown;
+    for (char c : status) shown += (c == '\n' ? ' ' : c);
+    line += "  " + shown;
+    if (line.size() > width) line.resize(width);
+    return line;
+}
+
+TerminalReporter::TerminalReporter(std::ostream& out, bool tty, Clock& clock, Acknowledger ack)
+    : out(out), tty(tty), clock(clock), ack(ack), startMs(clock.NowMs()) {
+    if (tty) StartTicker();
+}
+
+TerminalReporter::~TerminalReporter() {
+    StopTicker();
+    Finish();
+}
+
+void TerminalReporter::SetForecast(std::vector<std::uint64_t> times, std::uint64_t totalMs) {
+    std::lock_guard<std::mutex> guard(lock);
+    forecast = std::move(times);
+    forecastTotalMs = totalMs;
+}
+
+void TerminalReporter::Finish() {
+    StopTicker();
+    std::lock_guard<std::mutex> guard(lock);
+    if (lineOpen) {
+        out << "\n" << std::flush;
+        lineOpen = false;
+    }
+}
+
+void TerminalReporter::Event() {
+    lastEventMs = clock.NowMs() - startMs;
+    ++eventCount;
+}
+
+long long TerminalReporter::SecondsLeft() {
+    // Report k happened at forecast[k-1] in the forecast run; what the forecast still had to go
+    // after it, less the time since it happened here, is what is left.
+    if (eventCount == 0 || eventCount > forecast.size()) return -1;
+    std::uint64_t at = forecast[eventCount - 1];
+    std::uint64_t since = clock.NowMs() - startMs - lastEventMs;
+    std::uint64_t done = at + since;
+    return done >= forecastTotalMs ? 0 : static_cast<long long>((forecastTotalMs - done + 999) / 1000);
+}
+
+void TerminalReporter::Draw() {
+    if (!tty) return;
+    out << "\r" << BarLine(indeterminate, fraction, tick, status, SecondsLeft(), kLineWidth)
+        << "\x1b[K" << std::flush;
+    lineOpen = true;
+}
+
+void TerminalReporter::Progress(float value) {
+    std::lock_guard<std::mutex> guard(lock);
+    Event();
+    indeterminate = false;
+    fraction = value;
+    Draw();
+}
+
+void TerminalReporter::ProgressIndeterminate() {
+    std::lock_guard<std::mutex> guard(lock);
+    Event();
+    indeterminate = true;
+    Draw();
+}
+
+void TerminalReporter::Status(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    Event();
+    status = text;
+    if (tty)
+        Draw();
+    else
+        out << text << "\n" << std::flush;
+}
+
+void TerminalReporter::Error(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    Event();
+    if (lineOpen) out << "\n";
+    lineOpen = false;
+    out << "Error: " << text << "\n" << std::flush;
+}
+
+void TerminalReporter::Completed(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    Event();
+    verdict = text;
+}
+
+void TerminalReporter::BlockingMessage(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        Event();
+        if (lineOpen) out << "\n";
+        lineOpen = false;
+        out << "\n" << text << "\n\n" << std::flush;
+    }
+    ack.Wait();
+}
+
+void TerminalReporter::StartTicker() {
+    ticker = std::thread([this] {
+        std::unique_lock<std::mutex> guard(lock);
+        // Redraws a few times a second so the busy animation moves and the time left counts
+        // down during long pauses that report nothing.
+        while (!tickerWake.wait_for(guard, std::chrono::milliseconds(250), [this] { return tickerStop; })) {
+            ++tick;
+            if (lineOpen) Draw();
+        }
+    });
+}
+
+void TerminalReporter::StopTicker() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        tickerStop = true;
+    }
+    tickerWake.notify_all();
+    if (ticker.joinable()) ticker.join();
+}

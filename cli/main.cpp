@@ -1,1 +1,40 @@
-int main(){return 0;}
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "Clock.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define MIDIUPDATE_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define MIDIUPDATE_ISATTY(fd) isatty(fd)
+#endif
+
+namespace {
+// Ctrl-C asks the run to stop: the next sleep unwinds it, which closes the port on the way.
+extern "C" void OnInterrupt(int) { RequestCancel(); }
+
+void InstallInterruptHandler() {
+#ifdef _WIN32
+    std::signal(SIGINT, OnInterrupt);
+#else
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a read waiting for Enter returns at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    InstallInterruptHandler();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CliIo io{std::cout, std::cerr, std::cin, MIDIUPDATE_ISATTY(1) != 0};
+    return RunCli(args, io);
+}

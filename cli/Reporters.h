@@ -1,0 +1,123 @@
+#pragma once
+// Reporters that show an update run in a terminal or as JSON events.
+
+#include <condition_variable>
+#include <cstdint>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "UpdateProgress.h"
+
+class Clock;
+
+// How a blocking message is acknowledged.
+struct Acknowledger {
+    std::istream* in = nullptr;  // read one line from here; null: continue at once
+    std::ostream* prompt = nullptr;
+
+    // Waits for Enter. End of input counts as acknowledged; a Ctrl-C throws RunCancelled.
+    void Wait() const;
+};
+
+// One JSON object per line for every report, stamped with milliseconds since the run started.
+class EventsReporter : public UpdateProgress {
+public:
+    EventsReporter(std::ostream& out, Clock& clock, Acknowledger ack);
+
+    void Progress(float fraction) override;
+    void ProgressIndeterminate() override;
+    void Status(const std::string& text) override;
+    void Error(const std::string& text) override;
+    void Completed(const std::string& text) override;
+    void BlockingMessage(const std::string& text) override;
+
+private:
+    void Emit(const char* event, const std::string& tail);
+    std::ostream& out;
+    Clock& clock;
+    std::uint64_t startMs;
+    Acknowledger ack;
+};
+
+// Records when each report happens, on the run's clock; a dry run of an update gives the
+// forecast from which the terminal reporter estimates the time left.
+class TimelineRecorder : public UpdateProgress {
+public:
+    explicit TimelineRecorder(Clock& clock);
+    std::vector<std::uint64_t> times;  // ms since start, one per report
+    std::string verdict;
+
+    void Progress(float) override { Mark(); }
+    void ProgressIndeterminate() override { Mark(); }
+    void Status(const std::string&) override { Mark(); }
+    void Error(const std::string&) override { Mark(); }
+    void Completed(const std::string& text) override { verdict = text; Mark(); }
+    void BlockingMessage(const std::string&) override { Mark(); }
+
+private:
+    void Mark();
+    Clock& clock;
+    std::uint64_t startMs;
+};
+
+// The terminal view: on a TTY a progress bar with the status text and the time left, redrawn
+// in place; otherwise one plain line per status. The verdict is kept for the caller to print
+// last.
+class TerminalReporter : public UpdateProgress {
+public:
+    TerminalReporter(std::ostream& out, bool tty, Clock& clock, Acknowledger ack);
+    ~TerminalReporter() override;
+
+    // Report times of a forecast run of the same update (see TimelineRecorder), and its length.
+    void SetForecast(std::vector<std::uint64_t> times, std::uint64_t totalMs);
+    // Ends the bar line; call before printing anything after the run.
+    void Finish();
+    const std::string& Verdict() const { return verdict; }
+
+    void Progress(float fraction) override;
+    void ProgressIndeterminate() override;
+    void Status(const std::string& text) override;
+    void Error(const std::string& text) override;
+    void Completed(const std::string& text) override;
+    void BlockingMessage(const std::string& text) override;
+
+    // The bar line for the given state (no carriage return); exposed for tests.
+    static std::string BarLine(bool indeterminate, float fraction, unsigned tick,
+                               const std::string& status, long long secondsLeft, std::size_t width);
+
+private:
+    void Event();  // counts a report and anchors the forecast to it
+    void Draw();   // callers hold `lock`
+    void StartTicker();
+    void StopTicker();
+    long long SecondsLeft();
+
+    std::ostream& out;
+    bool tty;
+    Clock& clock;
+    Acknowledger ack;
+    std::uint64_t startMs;
+
+    std::mutex lock;
+    bool indeterminate = true;
+    float fraction = 0.0f;
+    std::string status;
+    std::string verdict;
+    unsigned tick = 0;
+    bool lineOpen = false;
+
+    std::vector<std::uint64_t> forecast;
+    std::uint64_t forecastTotalMs = 0;
+    std::size_t eventCount = 0;
+    std::uint64_t lastEventMs = 0;
+
+    std::thread ticker;
+    std::condition_variable tickerWake;
+    bool tickerStop = false;
+};
+
+// "1h 02m", "3m 05s", "42s".
+std::string FormatDuration(std::uint64_t ms);
