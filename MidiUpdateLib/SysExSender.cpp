@@ -1,0 +1,243 @@
+#include "SysExSender.h"
+
+#include "Clock.h"
+#include "Log.h"
+#include "MidiPort.h"
+#include "UpdateProgress.h"
+#include "UpdateStatus.h"
+
+namespace {
+
+// Pace of the transfer: after each chunk the sender rests 1/4096 second per byte of it.
+constexpr float kSecondsPerByte = 1.0f / 4096.0f;
+constexpr std::uint32_t kConnectionAttempts = 10;
+constexpr std::uint32_t kConnectionRetryMs = 1000;
+constexpr std::uint32_t kDeviceActivationMs = 10000;
+constexpr std::uint32_t kEnquiryLimitMs = 5000;
+
+const char* const kPreparationMessage =
+    "Preparing your update...\n\n1. Please connect your device via USB.\n2. Do not disconnect "
+    "your device until the update is complete.";
+
+std::string SentText(std::uint32_t sent, std::uint32_t total) {
+    return "Sent " + FormatByteSize(sent) + " of " + FormatByteSize(total);
+}
+
+// Rest after a chunk, kept in single precision throughout so the milliseconds come out exactly
+// as the pacing intends (1501 bytes rest 366 ms).
+void RestAfterChunk(std::uint32_t length) {
+    const float seconds = static_cast<float>(length) * kSecondsPerByte;
+    LogMessage("Wait for %g seconds", static_cast<double>(seconds));
+    const float milliseconds = seconds * 1000.0f;
+    SleepMs(static_cast<std::uint32_t>(milliseconds));
+}
+
+// A port may report any 32-bit number; one of 0 or less would cut empty chunks forever.
+std::uint32_t UsableIdealChunkSize(std::int32_t ideal) {
+    return ideal > 0 ? static_cast<std::uint32_t>(ideal) : kFallbackIdealChunkSize;
+}
+
+struct Verdict {
+    UpdateVerdict kind;
+    std::string text;
+};
+
+// The last portion's status was not conclusive: ask the device which firmware it now runs.
+Verdict VerdictFromEnquiry(MidiPort& port, const Update& update, const std::string& fileVersion,
+                           UpdateProgress& progress) {
+    progress.Status("Verifying update status...");
+    const std::vector<std::uint8_t> reply =
+        port.Query(kEnquiryLimitMs, IdentityRequest, sizeof(IdentityRequest));
+    if (reply.empty()) {
+        return {UpdateVerdict::SentCheckDevice,
+                "The update has been sent.\nPlease check your device for update status.\nYou may "
+                "need to restart the device for the update process to complete."};
+    }
+    const std::string deviceVersion = ParseDeviceEnquiryResponse(reply).versionText;
+    if (deviceVersion.empty()) {
+        return {UpdateVerdict::SentNotConfirmed,
+                "The update has been sent, but the device has not yet confirmed that the update "
+                "process was successful."};
+    }
+    const char* product = update.productName.c_str();
+    if (update.version.major == 0 && update.version.minor == 0) {
+        return {UpdateVerdict::SentReportsVersion,
+                FormatString("The update has been sent to the device sucessfully.\nIt is now at "
+                             "version firmware %s.",
+                             deviceVersion.c_str())};
+    }
+    if (deviceVersion != fileVersion) {
+        return {UpdateVerdict::VersionDiffers,
+                FormatString("The '%s' firmware version is now %s.\nThe update file version was "
+                             "%s.\nThe update process did not complete successfully.",
+                             product, deviceVersion.c_str(), fileVersion.c_str())};
+    }
+    return {UpdateVerdict::Updated,
+            FormatString("The '%s' was updated sucessfully to version %s.", product,
+                         fileVersion.c_str())};
+}
+
+Verdict ChooseVerdict(UpdateStatus lastStatus, MidiPort& port, const Update& update,
+                      UpdateProgress& progress) {
+    const std::string fileVersion = VersionText(update.version);
+    switch (lastStatus) {
+        case Accepted:
+            return {UpdateVerdict::Updated,
+                    FormatString("The '%s' was updated sucessfully to version %s.",
+                                 update.productName.c_str(), fileVersion.c_str())};
+        case Failed:
+            return {UpdateVerdict::DeviceError,
+                    "There was an error sending the update file.\nPlease restart the device and "
+                    "try again."};
+        case NoReply:
+        case Installing:
+        default:
+            return VerdictFromEnquiry(port, update, fileVersion, progress);
+    }
+}
+
+}  // namespace
+
+SysExSender::SysExSender(MidiPort& port) : port(port) {
+    LogMessage("%s", "SysExSender::SysExSender");
+}
+
+SysExSender::~SysExSender() = default;
+
+bool SimpleSysExSender::Send(const SysExPortion& portion, UpdateProgress& progress) {
+    LogMessage("SimpleSysExSender::Send\n");
+    return SendChunked(portion, port, progress);
+}
+
+bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
+                              UpdateProgress& progress) {
+    LogMessage("%s(portion,port,progress)\n", "SysExSender::SendChunked");
+    const std::uint32_t ideal = UsableIdealChunkSize(port.GetIdealChunkSize());
+    // Compared as unsigned like every length here; a negative max lets chunks grow to a message end.
+    const std::uint32_t max = static_cast<std::uint32_t>(port.GetMaxChunkSize());
+
+    const std::uint8_t* const start = portion.data.data();
+    const std::uint8_t* const end = start + portion.data.size();
+    const std::uint32_t total = static_cast<std::uint32_t>(portion.data.size());
+    const std::uint8_t* cursor = start;
+    std::uint32_t sent = 0;
+
+    while (cursor != end) {
+        const std::uint8_t* const chunkEnd = FindChunkEnd(cursor, end, ideal, max);
+        if (cursor == start) {
+            progress.ProgressIndeterminate();
+        } else {
+            // Only later chunks get here, so `total` is never zero in this division.
+            progress.Progress(static_cast<float>(cursor - start) / static_cast<float>(total));
+        }
+        const std::uint32_t length = static_cast<std::uint32_t>(chunkEnd - cursor);
+        // Whether the device took the chunk shows only in its status message afterwards.
+        port.Send(cursor, length);
+        sent += length;
+        progress.Status(SentText(sent, total));
+        cursor = chunkEnd;
+        RestAfterChunk(length);
+    }
+
+    progress.Progress(1.0f);
+    progress.Status(SentText(sent, total));
+    return true;
+}
+
+const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,
+                                 std::uint32_t ideal, std::uint32_t max) {
+    // An ideal of 0 would look at the byte before the chunk and could cut an empty one.
+    if (ideal == 0) ideal = kFallbackIdealChunkSize;
+    if (static_cast<std::uint32_t>(end - cursor) < ideal) return end;
+    const std::uint8_t* e = cursor + ideal;
+    while (static_cast<std::uint32_t>(e - cursor) < max) {
+        if (e == end) break;
+        const std::uint8_t last = *(e - 1);
+        // A line feed ends a chunk just as the end of a SysEx message does.
+        if (last == 0xF7 || last == 0x0A) break;
+        ++e;
+    }
+    return e;
+}
+
+std::string FormatByteSize(std::uint32_t n) {
+    // The count goes through single precision first, as the size shown has always been computed.
+    if (n >= 1048576u) return FormatString("%.1fMB", static_cast<float>(n) / 1048576.0);
+    if (n >= 1024u) return FormatString("%.1fKB", static_cast<float>(n) / 1024.0);
+    if (n == 1u) return "1 byte";
+    return FormatString("%d bytes", static_cast<int>(n));
+}
+
+bool WaitForConnection(MidiPort& port) {
+    for (std::uint32_t attempt = 0; attempt < kConnectionAttempts; ++attempt) {
+        if (port.IsConnected()) break;
+        LogMessage("MIDI port is not connected. Waiting, then retrying\n");
+        SleepMs(kConnectionRetryMs);
+    }
+    return port.IsConnected();
+}
+
+void DoDelay(const SysExPortion& portion, UpdateProgress& progress) {
+    LogMessage("%s\n", "DoDelay");
+    if (portion.delay == 0) return;
+    progress.Status("Waiting for device to become ready for more data...");
+    progress.ProgressIndeterminate();
+    SleepMs(portion.delay);
+    progress.Status("Waiting for device to become active...");
+    SleepMs(kDeviceActivationMs);
+    progress.Progress(1.0f);
+}
+
+std::uint64_t GetTimeMs() { return CurrentClock().NowMs(); }
+
+UpdateVerdict SysExSender::Send(const Update& update, UpdateProgress& progress) {
+    LogMessage("%s(update,sender,progress)\n", "SysExSender::Send");
+    progress.Progress(0.0f);
+    progress.ProgressIndeterminate();
+    progress.Status("Started update");
+
+    const std::uint32_t count = static_cast<std::uint32_t>(update.portions.size());
+    const std::uint32_t total = TotalSysExSize(update);
+    std::uint32_t sent = 0;
+    UpdateStatus lastStatus = NoReply;
+
+    for (std::uint32_t index = 0; index < count; ++index) {
+        const SysExPortion& portion = update.portions[index];
+        const std::uint32_t size = static_cast<std::uint32_t>(portion.data.size());
+        UpdateProgressConverter converter(progress, static_cast<float>(sent),
+                                          static_cast<float>(sent + size),
+                                          static_cast<float>(total));
+        // The texts shown to the user call a portion a chunk.
+        if (index == 0) {
+            progress.Status("Looking for " + update.productName + " to update...");
+        } else {
+            progress.Status(FormatString("Sending chunk #%u of %u", index + 1, count));
+        }
+
+        // A device that goes away between portions is waited for without limit.
+        for (;;) {
+            progress.ProgressIndeterminate();
+            if (WaitForConnection(port)) break;
+            if (index > 0) {
+                progress.Status(
+                    FormatString("Could not send chunk #%u of %u. Retrying...", index + 1, count));
+            }
+            SleepMs(kConnectionRetryMs);
+        }
+
+        Send(portion, converter);
+        lastStatus = WaitForUpdateToFinish(port, converter);
+        LogMessage("%s: Disconnecting\n", "SysExSender::Send");
+        if (index == 0 && count > 1) progress.BlockingMessage(kPreparationMessage);
+        DoDelay(portion, converter);
+        port.Disconnect();
+        sent += size;
+    }
+
+    progress.Progress(1.0f);
+    progress.Status("MIDI update sent successfully.");
+    // Only the last portion's status decides; earlier ones never stop the run.
+    const Verdict verdict = ChooseVerdict(lastStatus, port, update, progress);
+    progress.Completed(verdict.text);
+    return verdict.kind;
+}

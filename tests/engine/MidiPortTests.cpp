@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "MidiPort.h"
+#include "TestSupport.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Only the pure operations are filled in, so reception behaves exactly as the base defines it.
+class BarePort : public MidiPort {
+public:
+    std::int32_t GetIdealChunkSize() override { return 1024; }
+    std::int32_t GetMaxChunkSize() override { return 3072; }
+    bool IsConnected() override { return true; }
+    void Disconnect() override {}
+    void Send(const std::uint8_t*, std::uint32_t) override {}
+    void Feed(const Bytes& bytes) { assembler.AddBytes(bytes.data(), bytes.size()); }
+};
+
+// Message number k of the threaded test: F0, then k % 60 + 1 copies of one data byte, then F7.
+Bytes NumberedMessage(int k) {
+    Bytes message(static_cast<std::size_t>(k % 60 + 1), static_cast<std::uint8_t>(k % 0x70));
+    message.insert(message.begin(), 0xF0);
+    message.push_back(0xF7);
+    return message;
+}
+
+bool IsWholeNumberedMessage(const Bytes& m) {
+    if (m.size() < 3 || m.front() != 0xF0 || m.back() != 0xF7) return false;
+    const std::uint8_t data = m[1];
+    for (std::size_t i = 1; i + 1 < m.size(); ++i)
+        if (m[i] != data) return false;
+    // Length and data byte come from the same k, so a mix of two messages shows here.
+    for (int k = data; k < 6000; k += 0x70)
+        if (NumberedMessage(k).size() == m.size()) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(SysExReassembly, BytesOutsideAFrameAreDroppedAndTheLogRunsOnOneLine) {
+    BarePort port;
+    LogCapture log;
+    port.Feed({0x01, 0xF7, 0xF0, 0x10, 0x20, 0xF7});
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x10, 0x20, 0xF7}));
+    EXPECT_EQ(log.Text(), "SOXEOX size=4MidiPort::GotSysEx: 4 bytes { 0xf0 0x10 0x20 0xf7 }\n");
+}
+
+TEST(SysExReassembly, OnlyF7EndsAMessage) {
+    BarePort port;
+    port.Feed({0xF0, 0x41, 0xF0, 0x42, 0xF7});
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x41, 0xF0, 0x42, 0xF7}));
+    port.Feed({0xF0, 0xF8, 0x90, 0xF7});  // real-time and status bytes are kept as they come
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0xF8, 0x90, 0xF7}));
+}
+
+TEST(SysExReassembly, MessageSplitOverTwoBuffersIsStoredOnceWhole) {
+    BarePort port;
+    LogCapture log;
+    port.Feed({0xF0, 0x01, 0x02});
+    EXPECT_TRUE(port.GetSysEx().empty());
+    port.Feed({0x03, 0xF7});
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x01, 0x02, 0x03, 0xF7}));
+    EXPECT_EQ(log.Count("MidiPort::GotSysEx"), 1u);
+}
+
+TEST(SysExReassembly, NewerMessageReplacesTheUnreadOne) {
+    BarePort port;
+    port.Feed({0xF0, 0x01, 0x02, 0x03, 0xF7, 0xF0, 0x09, 0xF7});
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x09, 0xF7}));
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x09, 0xF7}));  // reading does not remove it
+}
+
+TEST(SysExReassembly, ClearedStoreStaysEmptyUntilTheNextMessageCompletes) {
+    BarePort port;
+    port.Feed({0xF0, 0x01, 0xF7});
+    port.ClearSysEx();
+    EXPECT_TRUE(port.GetSysEx().empty());
+    port.Feed({0xF0, 0x02});
+    EXPECT_TRUE(port.GetSysEx().empty());
+    port.Feed({0xF7});
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x02, 0xF7}));
+}
+
+TEST(SysExReassembly, LongMessageIsStoredWholeAndPreviewedByItsFirstTwentyBytes) {
+    BarePort port;
+    Bytes message = {0xF0};
+    for (std::uint8_t b = 1; b <= 28; ++b) message.push_back(b);
+    message.push_back(0xF7);
+    LogCapture log;
+    port.Feed(message);
+    EXPECT_EQ(port.GetSysEx(), message);
+    EXPECT_TRUE(log.Contains("MidiPort::GotSysEx: 30 bytes { 0xf0 0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 "
+                             "0x09 0x0a 0x0b 0x0c 0x0d 0x0e 0x0f 0x10 0x11 0x12 0x13 }\n"))
+        << log.Text();
+}
+
+TEST(SysExReassembly, PreviewUsesLowerCaseHex) {
+    EXPECT_EQ(FormatSysExPreview({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}), "{ 0xf0 0x7e 0x7f 0x06 0x01 0xf7 }");
+    EXPECT_EQ(FormatSysExPreview({}), "{ }");
+}
+
+TEST(MidiPortBase, QueryReturnsNothingWhateverItIsGiven) {
+    BarePort port;
+    port.Feed({0xF0, 0x01, 0xF7});
+    const std::uint8_t request[] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+    EXPECT_TRUE(port.Query(5000, request, sizeof(request)).empty());
+    EXPECT_TRUE(port.Query(0, nullptr, 0).empty());
+}
+
+TEST(MidiPortBase, ReaderNeverSeesATornMessageWhileInputArrives) {
+    BarePort port;
+    constexpr int kMessages = 5000;
+    std::atomic<bool> done{false};
+    std::thread feeder([&] {
+        for (int k = 0; k < kMessages; ++k) {
+            const Bytes m = NumberedMessage(k);
+            // Delivered in two buffers, as an input driver may hand them over.
+            port.Feed(Bytes(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(m.size() / 2)));
+            port.Feed(Bytes(m.begin() + static_cast<std::ptrdiff_t>(m.size() / 2), m.end()));
+        }
+        done = true;
+    });
+    int seen = 0, torn = 0;
+    while (!done) {
+        Bytes copy = port.GetSysEx();
+        port.ClearSysEx();
+        if (copy.empty()) continue;
+        ++seen;
+        if (!IsWholeNumberedMessage(copy)) ++torn;
+    }
+    feeder.join();
+    // Whatever the reader did not take is the last message, whole.
+    const Bytes last = port.GetSysEx();
+    if (!last.empty()) {
+        ++seen;
+        EXPECT_EQ(last, NumberedMessage(kMessages - 1));
+    }
+    EXPECT_EQ(torn, 0);
+    EXPECT_GT(seen, 0);
+}
