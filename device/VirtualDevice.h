@@ -68,6 +68,7 @@ public:
         std::uint32_t chunksReceived = 0;
         std::uint32_t identityRequests = 0;
         std::uint32_t sendsWhileClosed = 0;
+        std::uint64_t bytesUnexpected = 0;  // received after the last portion was complete
     };
     const Stats& GetStats() const { return stats; }
     // Every byte received on the wire, in order.
@@ -77,9 +78,13 @@ private:
     struct Pending {
         std::uint64_t atMs;
         std::vector<std::uint8_t> message;
+        bool rebootsAfter = false;  // the portion's last status: the device reboots once it is read
     };
     bool Online(std::uint64_t nowMs) const;
+    void Schedule(std::uint64_t atMs, std::vector<std::uint8_t> message, bool rebootsAfter = false);
+    void GoOffline(std::uint64_t fromMs);
     void DeliverDue();
+    void SkipEmptyPortions();
     void PortionReceived(bool intact, std::uint64_t nowMs);
     void ReceiveByte(std::uint8_t b, std::uint64_t nowMs);
 
@@ -92,7 +97,9 @@ private:
     std::size_t portionOffset = 0;
     bool portionIntact = true;
     bool open = false;
+    std::uint64_t offlineFromMs = 0;  // the device is away in [offlineFromMs, offlineUntilMs)
     std::uint64_t offlineUntilMs = 0;
+    bool rebootWhenRead = false;  // the last status was delivered; reading it starts the reboot
     std::vector<Pending> pending;  // ordered by time
     std::vector<std::uint8_t> wire;
     Stats stats;
