@@ -1,0 +1,208 @@
+#include "CliTestSupport.h"
+
+namespace {
+
+UpdateFileContents DemoContents() {
+    UpdateFileContents c;
+    c.productName = "Pad";
+    c.version = {1, 5};
+    c.message = "Line one\nLine two";
+    c.image = {1, 2, 3, 4};
+    c.portSettings = {"win:x:name:Pad A$Pad B:ideal:512:delay:-5:chunks:no"};
+    c.portions.push_back({SysExMessage(10), 0});
+    c.portions.push_back({SysExMessage(20), 1500});
+    return c;
+}
+
+}  // namespace
+
+TEST(Info, JsonDescribesAnUpdateFileWithExactlyTheAgreedKeys) {
+    TempDir dir;
+    std::string path = dir.WriteUpdate("a.upd", DemoContents());
+    CliRun run = RunMidiUpdate({"info", "--json", path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "{\"kind\": \"update\", \"product\": \"Pad\", \"version\": {\"major\": 1, \"minor\": 5, "
+              "\"text\": \"1.05\"}, \"message\": \"Line one\\u000ALine two\", \"image_bytes\": 4, "
+              "\"port\": {\"names\": [\"Pad A\", \"Pad B\"], \"ideal\": 512, \"max\": 3072, \"delay\": -5, "
+              "\"unprep_delay\": 100, \"chunks\": false}, \"portions\": [{\"bytes\": 10, \"delay\": 0}, "
+              "{\"bytes\": 20, \"delay\": 1500}], \"total_sysex_bytes\": 30}\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(Info, JsonWritesEightBitTextsByteForByte) {
+    TempDir dir;
+    UpdateFileContents c = DemoContents();
+    c.productName = std::string("Q\"\\\x01\x7F\xE9", 6);
+    c.message = "";
+    std::string path = dir.WriteUpdate("b.upd", c);
+    CliRun run = RunMidiUpdate({"info", "--json", path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\"product\": \"Q\\\"\\\\\\u0001\\u007F\\u00E9\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"message\": \"\""), std::string::npos);
+}
+
+TEST(Info, JsonDescribesARawSysExFileAsOnePortionWithDefaults) {
+    TempDir dir;
+    std::vector<std::uint8_t> bytes = SysExMessage(5);
+    bytes.push_back(0x42);  // after the last F7: still part of the portion
+    std::string path = dir.Write("raw.upd", bytes);
+    CliRun run = RunMidiUpdate({"info", "--json", path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("{\"kind\": \"sysex\", \"product\": \"<SysEx Update Device>\", \"version\": {\"major\": 0, "
+                            "\"minor\": 0, \"text\": \"0.00\"}, \"message\": \"To apply this update file, ",
+                            0),
+              0u)
+        << run.out;
+    EXPECT_NE(run.out.find("\"port\": {\"names\": [], \"ideal\": 1024, \"max\": 3072, \"delay\": 200, "
+                           "\"unprep_delay\": 100, \"chunks\": true}, \"portions\": [{\"bytes\": 6, \"delay\": 0}], "
+                           "\"total_sysex_bytes\": 6}"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(Info, TextOutputNamesEveryPartOfTheFile) {
+    TempDir dir;
+    std::string path = dir.WriteUpdate("a.upd", DemoContents());
+    CliRun run = RunMidiUpdate({"info", path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* part : {"Kind:        update file", "Product:     Pad", "Version:     1.05", "    Line one",
+                             "    Line two", "Image:       4 bytes", "\"Pad A\", \"Pad B\"", "ideal 512, max 3072",
+                             "delay -5 ms", "chunks as cut", "#2  20 bytes (20 bytes), pause 1500 ms",
+                             "Total SysEx: 30 bytes"})
+        EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+}
+
+TEST(Info, AFileThatFailsToLoadEndsStandardErrorWithTheLoadersMessage) {
+    TempDir dir;
+    std::vector<std::uint8_t> magic = {'Z', 'e', 'l', 'l', 'U', 'p', 'd', 'a', 't', 'e', 'F', 'i', 'l', 'e'};
+    std::vector<std::uint8_t> wrongVersion = magic;
+    wrongVersion.insert(wrongVersion.end(), {3, 0});
+    std::vector<std::uint8_t> truncated = magic;
+    truncated.insert(truncated.end(), {4, 0, 9, 0, 0, 0, 'A'});
+    // The header of a 60-byte file that then declares a 4 GB portion.
+    std::vector<std::uint8_t> hugePortion = magic;
+    hugePortion.insert(hugePortion.end(), {4, 0, 1, 0, 0, 0, 'P', 1, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                           1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+    hugePortion.resize(60, 0x11);
+    std::vector<std::uint8_t> unknownTag = magic;
+    unknownTag.insert(unknownTag.end(), {4, 0, 0, 0, 0, 0, 1, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0});
+
+    struct Case {
+        std::string name;
+        std::vector<std::uint8_t> bytes;
+        std::string message;
+    } cases[] = {
+        {"short", {1, 2, 3}, "Update file was invalid (bad header)."},
+        {"version", wrongVersion,
+         "Update file is wrong version. Please check you have the latest version of the updater."},
+        {"truncated", truncated, "Update file was truncated. Did it download correctly?"},
+        {"huge", hugePortion, "Trucated sysex"},
+        {"tag", unknownTag,
+         "File contains unrecognised data. Please Please check you have the latest version of the updater."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.Write(c.name + ".upd", c.bytes);
+        for (bool json : {false, true}) {
+            CliRun run = json ? RunMidiUpdate({"info", "--json", path}) : RunMidiUpdate({"info", path});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.LastErrLine(), c.message);
+        }
+    }
+}
+
+TEST(Info, AMissingFileSaysWhyAndFailsAsABadHeader) {
+    CliRun run = RunMidiUpdate({"info", "/nonexistent/file.upd"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("No such file"), std::string::npos) << run.err;
+    EXPECT_EQ(run.LastErrLine(), "Update file was invalid (bad header).");
+}
+
+TEST(Pack, WritesAFileThatLoadsBackAsTheSameRecord) {
+    TempDir dir;
+    std::string one = dir.Write("one.syx", SysExMessage(8));
+    std::string two = dir.Write("two.syx", SysExMessage(12, 0x22));
+    std::string image = dir.Write("pic.png", {9, 8, 7});
+    std::string out = dir.File("made.upd");
+    CliRun run = RunMidiUpdate({"pack", "-o", out, "--product", "Pad", "--version", "2.07", "--message",
+                                "First\\nSecond", "--image", image, "--port-settings", "win:x:name:Pad In",
+                                "--port-settings", "win:x:ideal:256", "--mac-names", "Pad$Pad 2", "--portion",
+                                one, "--portion", two + "@2500"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::ifstream file(out, std::ios::binary);
+    Update loaded(file);
+    EXPECT_FALSE(loaded.isRawSysEx);
+    EXPECT_EQ(loaded.productName, "Pad");
+    EXPECT_EQ(VersionText(loaded.version), "2.07");
+    EXPECT_EQ(loaded.message, "First\nSecond");
+    EXPECT_EQ(loaded.image, (std::vector<std::uint8_t>{9, 8, 7}));
+    EXPECT_EQ(loaded.winPort.names, (std::set<std::string>{"Pad In"}));
+    EXPECT_EQ(loaded.winPort.ideal, 256);
+    ASSERT_EQ(loaded.portions.size(), 2u);
+    EXPECT_EQ(loaded.portions[0].data, SysExMessage(8));
+    EXPECT_EQ(loaded.portions[0].delay, 0u);
+    EXPECT_EQ(loaded.portions[1].data, SysExMessage(12, 0x22));
+    EXPECT_EQ(loaded.portions[1].delay, 2500u);
+}
+
+TEST(Pack, RefusesIncompleteOrMalformedCommandLines) {
+    TempDir dir;
+    std::string syx = dir.Write("p.syx", SysExMessage(4));
+    std::string out = dir.File("x.upd");
+    std::vector<std::vector<std::string>> bad = {
+        {"pack", "--product", "P", "--version", "1.0", "--portion", syx},           // no output
+        {"pack", "-o", out, "--version", "1.0", "--portion", syx},                  // no product
+        {"pack", "-o", out, "--product", "P", "--portion", syx},                    // no version
+        {"pack", "-o", out, "--product", "P", "--version", "1.0"},                  // no portion
+        {"pack", "-o", out, "--product", "P", "--version", "1", "--portion", syx},  // no minor
+        {"pack", "-o", out, "--product", "P", "--version", "70000.1", "--portion", syx},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx + "@soon"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--bogus"},
+        {"pack", "-o"},
+    };
+    for (const auto& args : bad) {
+        CliRun run = RunMidiUpdate(args);
+        EXPECT_EQ(run.status, 2) << args.back();
+        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(Pack, AMissingPortionFileFailsWithoutWritingAnything) {
+    TempDir dir;
+    std::string out = dir.File("x.upd");
+    CliRun run = RunMidiUpdate({"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion",
+                                dir.File("absent.syx")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot open"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(CommandLine, HelpVersionAndBadCommands) {
+    EXPECT_EQ(RunMidiUpdate({"--help"}).status, 0);
+    EXPECT_NE(RunMidiUpdate({"--help"}).out.find("usage: midiupdate info"), std::string::npos);
+    CliRun version = RunMidiUpdate({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("midiupdate ", 0), 0u);
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"frobnicate"}, {"info"}, {"info", "a", "b"},
+                                                                    {"info", "--xml", "a"}, {"--log"}}) {
+        CliRun run = RunMidiUpdate(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+    }
+}
+
+TEST(CommandLine, TheLogGoesToTheLogFileAndNeverIntoTheOutput) {
+    TempDir dir;
+    std::string path = dir.WriteUpdate("a.upd", DemoContents());
+    std::string log = dir.File("log.txt");
+    CliRun run = RunMidiUpdate({"send", path, "--dry-run", "--log", log});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::uint8_t> logged = ReadBytes(log);
+    std::string logText(logged.begin(), logged.end());
+    EXPECT_NE(logText.find("SysExSender::Send(update,sender,progress)\n"), std::string::npos) << logText;
+    EXPECT_EQ(run.out.find("SysExSender"), std::string::npos);
+    EXPECT_EQ(run.err, "");
+}
