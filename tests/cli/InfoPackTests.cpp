@@ -105,7 +105,11 @@ TEST(Info, AFileThatFailsToLoadEndsStandardErrorWithTheLoadersMessage) {
         SCOPED_TRACE(c.name);
         std::string path = dir.Write(c.name + ".upd", c.bytes);
         for (bool json : {false, true}) {
+            // The loader writes its own diagnostic line for an unknown record straight to stderr.
+            testing::internal::CaptureStderr();
             CliRun run = json ? RunMidiUpdate({"info", "--json", path}) : RunMidiUpdate({"info", path});
+            std::string diagnostic = testing::internal::GetCapturedStderr();
+            EXPECT_EQ(diagnostic.rfind("MidiUpdateLib/Update.cpp:", 0) == 0, c.name == "tag") << diagnostic;
             EXPECT_EQ(run.status, 1);
             EXPECT_EQ(run.out, "");
             EXPECT_EQ(run.LastErrLine(), c.message);
