@@ -240,7 +240,8 @@ VirtualDevice::VirtualDevice(const Update& update, const PortSettings& portSetti
                static_cast<unsigned>(behaviour.offlineMs));
 }
 
-VirtualDevice::~VirtualDevice() = default;
+// Like a real port, the device is closed when it goes, also when a run is cut short.
+VirtualDevice::~VirtualDevice() { Disconnect(); }
 
 std::int32_t VirtualDevice::GetIdealChunkSize() { return settings.ideal; }
 

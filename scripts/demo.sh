@@ -4,11 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-if ! { cmake --preset release && cmake --build --preset release -j "$(nproc)"; } >"$log" 2>&1; then
-  cat "$log"
-  echo "Build failed." >&2
-  exit 1
-fi
+scripts/build.sh release
 exec build/release/cli/midiupdate send build/release/examples/demo.upd --virtual "$@"

@@ -3,6 +3,8 @@
 // IsConnected from a programmable sequence, and lets device messages appear at given times,
 // after a number of polls, or in answer to a send.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "Clock.h"
 #include "MidiPort.h"
+#include "TestSupport.h"
 #include "UpdateStatus.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -128,3 +131,13 @@ inline Bytes IdentityReply(const Bytes& manufacturer, std::uint8_t family, std::
     reply.push_back(0xF7);
     return reply;
 }
+
+// A scripted port on a simulated clock, with the reports and the log recorded.
+class EngineTest : public ::testing::Test {
+protected:
+    SimulatedClock clock{0};
+    ScopedClock useClock{clock};
+    ScriptedPort port;
+    RecordingProgress progress;
+    LogCapture log;
+};

@@ -6,14 +6,7 @@
 
 namespace {
 
-class StatusPollTest : public ::testing::Test {
-protected:
-    SimulatedClock clock{0};
-    ScopedClock useClock{clock};
-    ScriptedPort port;
-    RecordingProgress progress;
-    LogCapture log;
-};
+using StatusPollTest = EngineTest;
 
 const char* const kChecking = "S:Checking update status...";
 const char* const kInstalling = "S:Waiting for device to complete update installation...";

@@ -39,13 +39,8 @@ Update PadUpdate(std::vector<SysExPortion> portions, std::uint16_t major = 1, st
     return update;
 }
 
-class UpdateRunTest : public ::testing::Test {
+class UpdateRunTest : public EngineTest {
 protected:
-    SimulatedClock clock{0};
-    ScopedClock useClock{clock};
-    ScriptedPort port;
-    RecordingProgress progress;
-    LogCapture log;
 
     UpdateVerdict Run(const Update& update) {
         SimpleSysExSender sender(port);

@@ -6,14 +6,7 @@
 
 namespace {
 
-class WaitTest : public ::testing::Test {
-protected:
-    SimulatedClock clock{0};
-    ScopedClock useClock{clock};
-    ScriptedPort port;
-    RecordingProgress progress;
-    LogCapture log;
-};
+using WaitTest = EngineTest;
 
 }  // namespace
 

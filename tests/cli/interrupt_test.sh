@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Ctrl-C during a real-time update stops the run, closes the port and exits with 130.
+# Usage: interrupt_test.sh MIDIUPDATE UPDATE_FILE
+set -u
+midiupdate=$1
+file=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+"$midiupdate" send "$file" --virtual --yes --log "$work/log" >"$work/out" 2>"$work/err" &
+pid=$!
+# Wait until the first chunk is on its way, so the interrupt lands in the middle of the transfer.
+for _ in $(seq 100); do
+  grep -q "SysExSender::SendChunked" "$work/log" 2>/dev/null && break
+  sleep 0.05
+done
+kill -INT "$pid"
+wait "$pid"
+status=$?
+
+fail() { echo "FAIL: $*"; echo "--- stdout"; cat "$work/out"; echo "--- stderr"; cat "$work/err"; echo "--- log"; cat "$work/log"; exit 1; }
+[ "$status" -eq 130 ] || fail "exit status $status, expected 130"
+grep -q "interrupted" "$work/err" || fail "no interruption message"
+grep -q "VirtualDevice: port closed" "$work/log" || fail "the port was not closed"
+if grep -q "updated sucessfully" "$work/out"; then fail "a verdict was printed for a stopped run"; fi
+echo "interrupted run exited 130 with the port closed"
