@@ -1,0 +1,102 @@
+#pragma once
+// The window program's arithmetic and texts, free of any screen or operating system call, so that
+// they are checked by plain tests on every platform.
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Update.h"
+
+// Buffer sizes of the window's texts (characters including the terminator).
+constexpr std::size_t kPathBufferSize = 260;
+constexpr std::size_t kStatusTextSize = 256;
+constexpr std::size_t kCompletedTextSize = 512;
+constexpr std::size_t kFailureTextSize = 1024;
+constexpr std::size_t kAboutTextSize = 128;
+
+constexpr const char* kProgramVersion = "1.14";
+constexpr const char* kBuildLabel = "beta";
+
+// Shown instead of the port choice when a raw SysEx file is started and there is no MIDI output.
+constexpr const char* kNoOutputPortText =
+    "No MIDI output port was found. Connect the device and try again.";
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+};
+
+// The path inside a command-line tail: its first and last characters are dropped (the quotes),
+// the rest is cut to what a path buffer holds. A tail of one character gives an empty path.
+std::string CommandLinePath(const std::string& tail);
+// A file name cut to what a path buffer holds.
+std::string CutToPathBuffer(const std::string& name);
+
+// The next position of the indeterminate animation: 3 further, back to 0 above 100.
+int NextAnimationPosition(int position);
+
+// Top-left corner that centres a window on the screen, never above or left of its edge.
+Point CenteredOnScreen(int screenWidth, int screenHeight, int windowWidth, int windowHeight);
+// Top-left corner of a message box centred on its owner and kept on the desktop.
+Point CenteredOnOwner(const Rect& owner, int boxWidth, int boxHeight, const Rect& desktop);
+// Outer size that gives the window a client area of the wanted size.
+std::pair<int, int> OuterSizeForClient(const Rect& outer, const Rect& client, int width, int height);
+
+// Progress bar position for a fraction: the integer part of fraction x 100 in single precision.
+int ProgressPosition(float fraction);
+
+// The window's texts, each cut to its buffer.
+std::string StatusLineText(const char* status);        // " Updating: %s", 255 characters
+std::string CompletedLineText(const char* verdict);    // " Completed: %s", 511 characters
+std::string FailureBoxText(const char* reason);         // 1023 characters
+std::string AboutBoxText(const char* title, const char* notice);  // 127 characters
+std::string ProductLineText(const Update& update);
+std::string ConfirmQuestionText(const Update& update);
+std::string ImportantMessageText(const std::string& message);
+
+// The output port picked in the port choice, or a ParseError: "Update canceled" for no choice, and
+// a plain reason when the list holds no entry at the choice (no output device at all).
+std::string PickedPortName(const std::vector<std::string>& names, int choice);
+// The worker's port settings: the file's, with the picked port as the only name when there is one.
+PortSettings WorkerPortSettings(const PortSettings& fromFile, const std::string& portName);
+
+// The picture the window paints, replaced from any thread. A replaced picture is never released
+// by the thread that replaces it (the window may be painting it at that very moment): it waits in
+// a list that the window thread empties when it is not painting.
+template <typename Handle>
+class PictureSlot {
+public:
+    Handle Current() const {
+        std::lock_guard<std::mutex> guard(lock);
+        return current;
+    }
+    // Any thread: the new picture is painted from now on; the old one is kept for release.
+    void Replace(Handle picture) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (current) retired.push_back(current);
+        current = picture;
+    }
+    // Window thread, outside painting: the pictures that nobody paints any more.
+    std::vector<Handle> TakeRetired() {
+        std::lock_guard<std::mutex> guard(lock);
+        std::vector<Handle> out;
+        out.swap(retired);
+        return out;
+    }
+
+private:
+    mutable std::mutex lock;
+    Handle current{};
+    std::vector<Handle> retired;
+};

@@ -1,0 +1,16 @@
+#pragma once
+// The update run's reports, handed to the main window as posted messages.
+
+#include "UpdateProgress.h"
+
+class WindowsUpdateProgress : public UpdateProgress {
+public:
+    ~WindowsUpdateProgress() override = default;
+    void Progress(float fraction) override;
+    void ProgressIndeterminate() override;
+    void Status(const std::string& text) override;
+    void Error(const std::string& text) override;
+    void Completed(const std::string& text) override;
+    // Shown from the worker itself: the update waits until the user has closed the box.
+    void BlockingMessage(const std::string& text) override;
+};
