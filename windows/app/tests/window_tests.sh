@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Window tests of MidiUpdater.exe under Wine on a virtual X display: each case starts the program
+# in a working directory of its own, reads what its windows show (through ui_driver.exe) and what
+# it logs (the debugger output, which Wine prints with WINEDEBUG=+debugstr), presses buttons as a
+# user would, and is bounded in time.
+#
+# Usage: window_tests.sh BUILD_DIR MIDIUPDATE SHOT_DIR
+#   BUILD_DIR   a 64-bit Windows build (MidiUpdater.exe, app_tests.exe, ui_driver.exe, and
+#               test_winmm/winmm.dll for the end-to-end update)
+#   MIDIUPDATE  the native midiupdate command, to write the update files
+#   SHOT_DIR    where the screenshots go
+set -euo pipefail
+
+build=$(realpath "$1")
+midiupdate=$(realpath "$2")
+shots=$(realpath -m "$3")
+app=$build/windows/app
+wine=/usr/lib/wine/wine64
+export WINEPREFIX=$build/wineprefix-app WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$shots"
+
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+  WINEPREFIX=$WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_line() {  # FILE TEXT: the file holds a line with exactly this text
+  grep -qxF -- "$2" "$1" || { fail "$3: no line '$2' in:"; sed 's/^/    /' "$1"; }
+}
+expect_text() {  # FILE TEXT: the file holds this text somewhere
+  grep -qF -- "$2" "$1" || { fail "$3: no '$2' in:"; sed 's/^/    /' "$1"; }
+}
+
+# A virtual screen, and Wine drawing the window frames itself (there is no window manager).
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+exec 3>&-
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.2; done
+export DISPLAY=:$(cat "$work/display")
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  timeout 180 "$wine" wineboot -i >/dev/null 2>&1
+fi
+timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+
+# The driver prints through the Windows runtime, which ends lines with CR LF.
+driver() { timeout 40 "$wine" "$app/ui_driver.exe" "$@" | tr -d '\r'; }
+
+# Starts the program in directory $1 with the rest as its arguments; the log goes to $1/log.
+start_program() {
+  local dir=$1
+  shift
+  (cd "$dir" && WINEDEBUG=+debugstr exec timeout "${PROGRAM_LIMIT:-60}" "$wine" "$app/MidiUpdater.exe" "$@" \
+     >"$dir/stdout" 2>"$dir/log") &
+  program=$!
+}
+# Waits for the program to end; its exit status is in $status.
+wait_program() {
+  status=0
+  wait "$program" || status=$?
+}
+# The debugger output lines of a run, as the program wrote them.
+debug_lines() { sed -n 's/^.*OutputDebugStringA "\(.*\)\\n"$/\1/p' "$1/log"; }
+# Screenshot of the area of the window whose rectangle ui_driver printed in file $1.
+screenshot() {
+  local l t r b
+  read -r l t r b < <(sed -n 's/^rect: //p' "$1")
+  import -window root -crop "$((r - l))x$((b - t))+$l+$t" +repage "$2"
+}
+
+# The update files of the cases: one small valid update, and the same cut short.
+for i in $(seq 8); do
+  printf '\xf0\x7d\x01'; head -c 250 /dev/zero | tr '\0' 'A'; printf '\xf7'
+done >"$work/portion.syx"
+"$midiupdate" pack -o "$work/good.upd" --product "Test Synth" --version 2.01 \
+  --message "Keep the synth switched on." \
+  --port-settings "win:test:name:Test Synth MIDI:ideal:512:max:1024:delay:20:unprepdelay:10" \
+  --portion "$work/portion.syx@0" >/dev/null
+head -c 40 "$work/good.upd" >"$work/cut.upd"
+
+echo "--- test program of the window logic and the picture decoding"
+timeout 120 "$wine" "$app/app_tests.exe" --gtest_brief=1 || fail "app_tests.exe"
+
+echo "--- no file: the compact banner window"
+case_dir=$work/compact && mkdir -p "$case_dir"
+start_program "$case_dir"
+if driver main >"$case_dir/main"; then
+  expect_line "$case_dir/main" "title: MIDI Updater" compact
+  expect_line "$case_dir/main" "client: 500 200" compact  # the banner is the whole client area
+  expect_line "$case_dir/main" "Static: Waiting for update file." compact
+  expect_line "$case_dir/main" "Static: No update file has been loaded yet." compact
+  sleep 1
+  screenshot "$case_dir/main" "$shots/compact-window.png"
+  driver close || fail "compact: close"
+else
+  fail "compact: no main window"
+fi
+wait_program
+[ "$status" -eq 0 ] || fail "compact: exit status $status"
+debug_lines "$case_dir" >"$case_dir/lines"
+expect_line "$case_dir/lines" "ListInterfaces output..." compact
+expect_line "$case_dir/lines" "ListInterfaces input..." compact
+
+echo "--- a corrupt file on the command line: the failure box with the loader's text"
+case_dir=$work/corrupt && mkdir -p "$case_dir"
+cp "$work/cut.upd" "$case_dir/broken update.upd"
+start_program "$case_dir" "broken update.upd"   # Wine quotes it: the tail is "broken update.upd"
+if driver dialog "MIDI Updater" >"$case_dir/box"; then
+  expect_line "$case_dir/box" 'Static: The update failed for the following reason:\n\nUpdate file was truncated. Did it download correctly?' corrupt
+  expect_line "$case_dir/box" "Button: OK" corrupt
+  driver click "MIDI Updater" OK || fail "corrupt: OK"
+  driver gone "MIDI Updater" 10000 || fail "corrupt: the box stays"
+  driver main >"$case_dir/main" || fail "corrupt: no main window after the box"
+  expect_line "$case_dir/main" "client: 500 200" "corrupt (stays compact)"
+  driver close || fail "corrupt: close"
+else
+  fail "corrupt: no failure box"
+fi
+wait_program
+debug_lines "$case_dir" >"$case_dir/lines"
+expect_line "$case_dir/lines" "Thread caught exception: Update file was truncated. Did it download correctly?" corrupt
+
+echo "--- a raw SysEx file and no MIDI output device: a clear failure instead of a port choice"
+case_dir=$work/rawsysex && mkdir -p "$case_dir"
+cp "$work/portion.syx" "$case_dir/raw firmware.syx"
+start_program "$case_dir" "raw firmware.syx"
+if driver dialog "MIDI Updater" >"$case_dir/box"; then
+  expect_line "$case_dir/box" 'Static: The update failed for the following reason:\n\nNo MIDI output port was found. Connect the device and try again.' rawsysex
+  driver click "MIDI Updater" OK || fail "rawsysex: OK"
+  driver close || fail "rawsysex: close"
+else
+  fail "rawsysex: no failure box"
+fi
+wait_program
+
+echo "--- an update file in the working directory: the confirmation dialog; Close ends the program"
+case_dir=$work/discovery && mkdir -p "$case_dir"
+cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
+start_program "$case_dir"
+if driver dialog "Update Test Synth" >"$case_dir/dialog"; then
+  expect_line "$case_dir/dialog" "Static: Do you want to update your Test Synth to version 2.01 now?" discovery
+  expect_line "$case_dir/dialog" "Button: Update Now" discovery
+  expect_line "$case_dir/dialog" "Button: Close" discovery
+  grep -q "emergency" "$case_dir/dialog" && fail "discovery: the emergency option is offered"
+  driver main >"$case_dir/main" || fail "discovery: no main window"
+  expect_line "$case_dir/main" "title: Update Test Synth" discovery
+  expect_line "$case_dir/main" "$(printf "Static:  Product: 'Test Synth' \tFirmware version: 2.01")" discovery
+  driver click "Update Test Synth" Close || fail "discovery: Close"
+else
+  fail "discovery: no confirmation dialog"
+fi
+wait_program
+[ "$status" -eq 0 ] || fail "discovery: exit status $status after Close"
+
+if [ -f "$build/windows/app/test_winmm/winmm.dll" ]; then
+  . "$(dirname "$0")/end_to_end_case.sh"
+else
+  fail "end-to-end: no simulated winmm.dll was built"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures window test failure(s)"
+  exit 1
+fi
+echo "All window tests passed."
