@@ -24,7 +24,7 @@ xvfb=""
 cleanup() {
   WINEPREFIX=$WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-  rm -rf "$work"
+  [ -n "${KEEP_WORK:-}" ] && echo "work folder kept: $work" || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -56,7 +56,7 @@ driver() { timeout 40 "$wine" "$app/ui_driver.exe" "$@" | tr -d '\r'; }
 start_program() {
   local dir=$1
   shift
-  (cd "$dir" && WINEDEBUG=+debugstr exec timeout "${PROGRAM_LIMIT:-60}" "$wine" "$app/MidiUpdater.exe" "$@" \
+  (cd "$dir" && WINEDEBUG=+debugstr exec timeout "${PROGRAM_LIMIT:-60}" "$wine" "${program_exe:-$app/MidiUpdater.exe}" "$@" \
      >"$dir/stdout" 2>"$dir/log") &
   program=$!
 }
@@ -75,7 +75,7 @@ screenshot() {
 }
 
 # The update files of the cases: one small valid update, and the same cut short.
-for i in $(seq 8); do
+for i in $(seq 32); do
   printf '\xf0\x7d\x01'; head -c 250 /dev/zero | tr '\0' 'A'; printf '\xf7'
 done >"$work/portion.syx"
 "$midiupdate" pack -o "$work/good.upd" --product "Test Synth" --version 2.01 \
@@ -93,6 +93,7 @@ start_program "$case_dir"
 if driver main >"$case_dir/main"; then
   expect_line "$case_dir/main" "title: MIDI Updater" compact
   expect_line "$case_dir/main" "client: 500 200" compact  # the banner is the whole client area
+  expect_line "$case_dir/main" "msctls_progress32: 0" compact
   expect_line "$case_dir/main" "Static: Waiting for update file." compact
   expect_line "$case_dir/main" "Static: No update file has been loaded yet." compact
   sleep 1

@@ -4,6 +4,7 @@
 //   ui_driver dialog TITLE [TIMEOUT_MS]     waits for a dialog or message box titled TITLE and
 //                                           prints its title, its outer rectangle, its client
 //                                           size and the class and text of each visible child
+//                                           (a progress bar's position instead of its text)
 //   ui_driver main [TIMEOUT_MS]             the same for the main window (class "MIDI Updater")
 //   ui_driver click TITLE BUTTON            presses the button labelled BUTTON in dialog TITLE
 //   ui_driver gone TITLE [TIMEOUT_MS]       waits until no dialog titled TITLE is left
@@ -11,6 +12,7 @@
 //
 // Exit status 0 on success, 1 on time-out or when the window or button is not there.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -85,7 +87,13 @@ void PrintWindow(HWND window) {
         if (!IsWindowVisible(child)) continue;
         char className[64] = {};
         GetClassNameA(child, className, sizeof className);
-        print(className, TextOf(child));
+        if (std::strcmp(className, "msctls_progress32") == 0) {
+            DWORD_PTR position = 0;
+            SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+            print(className, std::to_string(position));
+        } else {
+            print(className, TextOf(child));
+        }
     }
     std::fflush(stdout);
 }

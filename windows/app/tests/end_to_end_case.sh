@@ -1,0 +1,71 @@
+# One whole update through the real program under Wine (sourced by window_tests.sh): a virtual
+# instrument answers behind a stand-in winmm.dll beside a copy of the program, and the update runs
+# from the command line through the "Important message about update" box to the completion box.
+
+echo "--- end to end: an update from the window to the completion box"
+case_dir=$work/end-to-end && mkdir -p "$case_dir/program"
+cp "$app/MidiUpdater.exe" "$build/windows/app/test_winmm/winmm.dll" "$case_dir/program/"
+cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
+total=$(stat -c %s "$work/portion.syx")
+saved_overrides=$WINEDLLOVERRIDES
+export TEST_WINMM_DEVICE="Test Synth MIDI" TEST_WINMM_UPDATE="$case_dir/Test Synth 2.01.upd"
+export TEST_WINMM_BEHAVIOUR="status=accept" TEST_WINMM_REPORT="$case_dir/device-report"
+export WINEDLLOVERRIDES="winmm=n;$WINEDLLOVERRIDES"
+program_exe=$case_dir/program/MidiUpdater.exe
+start_program "$case_dir" "Test Synth 2.01.upd"
+unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT program_exe
+export WINEDLLOVERRIDES=$saved_overrides
+
+if driver dialog "Important message about update" >"$case_dir/message"; then
+  expect_line "$case_dir/message" 'Static: Keep the synth switched on.\n\nClick OK to start.' end-to-end
+  driver click "Important message about update" OK || fail "end-to-end: OK on the message"
+  # A picture of the window while the bar moves.
+  shot=no
+  for _ in $(seq 100); do
+    driver main 2000 >"$case_dir/main" || break
+    position=$(sed -n 's/^msctls_progress32: //p' "$case_dir/main")
+    if [ "${position:-0}" -ge 30 ] && [ "${position:-0}" -le 90 ] && grep -q '^Static:  Updating: ' "$case_dir/main"; then
+      screenshot "$case_dir/main" "$shots/updating-window.png"
+      shot=yes
+      break
+    fi
+    sleep 0.1
+  done
+  [ "$shot" = yes ] || { fail "end-to-end: never saw the bar between 30 and 90 with a status"; cat "$case_dir/main"; }
+  # Expanded by three rows of equal height below the 500 x 200 banner.
+  read -r width height < <(sed -n 's/^client: //p' "$case_dir/main")
+  if [ "$width" -ne 500 ] || [ "$height" -le 200 ] || [ $(((height - 200) % 3)) -ne 0 ]; then
+    fail "end-to-end: expanded client area is ${width}x$height"
+  fi
+  expect_line "$case_dir/main" "Static:  Product: 'Test Synth' 	Firmware version: 2.01" end-to-end
+  if driver dialog "MIDI Updater" 60000 >"$case_dir/done"; then
+    expect_line "$case_dir/done" "Static: The 'Test Synth' was updated sucessfully to version 2.01." end-to-end
+    driver main >"$case_dir/after" || true
+    expect_line "$case_dir/after" "msctls_progress32: 100" end-to-end
+    expect_line "$case_dir/after" "Static:  Completed: The 'Test Synth' was updated sucessfully to version 2.01." end-to-end
+    driver click "MIDI Updater" OK || fail "end-to-end: OK on the completion box"
+    driver gone "MIDI Updater" 10000 || fail "end-to-end: the completion box stays"
+    sleep 1
+    driver close || fail "end-to-end: close"
+  else
+    fail "end-to-end: no completion box"
+    driver main || true
+  fi
+else
+  fail "end-to-end: no message box before the update"
+fi
+wait_program
+[ "$status" -eq 0 ] || fail "end-to-end: exit status $status"
+debug_lines "$case_dir" >"$case_dir/lines"
+for line in "Product name:   Test Synth" "Message:        Keep the synth switched on." \
+            "Image:          0 bytes" "Port names:     1" "SysEx portions: 1" \
+            "Total SysEx:    $total bytes" "Completed: The 'Test Synth' was updated sucessfully to version 2.01."; do
+  expect_line "$case_dir/lines" "$line" end-to-end
+done
+if [ -f "$case_dir/device-report" ]; then
+  expect_line "$case_dir/device-report" "all received: yes" "end-to-end device"
+  expect_line "$case_dir/device-report" "portions corrupt: 0" "end-to-end device"
+  expect_line "$case_dir/device-report" "portions completed: 1 of 1" "end-to-end device"
+else
+  fail "end-to-end: the instrument wrote no report"
+fi
