@@ -25,7 +25,7 @@ ctest --test-dir build/app-native --output-on-failure | tail -n 3
 echo "--- MidiUpdater.exe, 32-bit"
 build cmake --preset windows
 build cmake --build --preset windows -j 2 --target MidiUpdater
-file build/windows/windows/app/MidiUpdater.exe
+i686-w64-mingw32-objdump -f build/windows/windows/app/MidiUpdater.exe | grep -F "file format pei-i386"
 
 echo "--- 64-bit twin and its test programs"
 build cmake --preset windows-x64
