@@ -67,6 +67,19 @@ wait_program() {
 }
 # The debugger output lines of a run, as the program wrote them.
 debug_lines() { sed -n 's/^.*OutputDebugStringA "\(.*\)\\n"$/\1/p' "$1/log"; }
+# Centre of the rectangle that ui_driver printed in file $1.
+centre() {
+  local l t r b
+  read -r l t r b < <(sed -n 's/^rect: //p' "$1")
+  echo "$(((l + r) / 2)) $(((t + b) / 2))"
+}
+# Whether two centres lie within a pixel of each other (halves are rounded).
+same_centre() {
+  local ax ay bx by
+  read -r ax ay <<<"$1"
+  read -r bx by <<<"$2"
+  [ $((ax - bx)) -ge -1 ] && [ $((ax - bx)) -le 1 ] && [ $((ay - by)) -ge -1 ] && [ $((ay - by)) -le 1 ]
+}
 # Screenshot of the area of the window whose rectangle ui_driver printed in file $1.
 screenshot() {
   local l t r b
@@ -98,6 +111,20 @@ if driver main >"$case_dir/main"; then
   expect_line "$case_dir/main" "Static: No update file has been loaded yet." compact
   sleep 1
   screenshot "$case_dir/main" "$shots/compact-window.png"
+  # Help > About: the box is centred on the window, wherever the window is.
+  driver move 40 60 && driver main >"$case_dir/moved" || fail "compact: move"
+  expect_line "$case_dir/moved" "client: 500 200" "compact (moved)"
+  driver command 40005 || fail "compact: About command"
+  if driver dialog About >"$case_dir/about"; then
+    expect_line "$case_dir/about" 'Static: MIDI Updater\nVersion 1.14 (beta)\n\nCopyright (C) 2026 the MIDI Updater developers. All rights reserved.' about
+    if ! same_centre "$(centre "$case_dir/about")" "$(centre "$case_dir/moved")"; then
+      fail "about: box centred at $(centre "$case_dir/about"), window at $(centre "$case_dir/moved")"
+    fi
+    driver click About OK || fail "about: OK"
+    driver gone About 10000 || fail "about: the box stays"
+  else
+    fail "about: no box"
+  fi
   driver close || fail "compact: close"
 else
   fail "compact: no main window"

@@ -9,6 +9,8 @@
 //   ui_driver click TITLE BUTTON            presses the button labelled BUTTON in dialog TITLE
 //   ui_driver gone TITLE [TIMEOUT_MS]       waits until no dialog titled TITLE is left
 //   ui_driver close                         asks the main window to close (as its close box does)
+//   ui_driver command ID                    sends the main window a menu command, as the menu does
+//   ui_driver move X Y                      moves the main window's top-left corner to X, Y
 //
 // Exit status 0 on success, 1 on time-out or when the window or button is not there.
 #include <windows.h>
@@ -118,6 +120,16 @@ int main(int argc, char** argv) {
         return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
     }
     if (argc < 3) return 2;
+    if (command == "move" && argc >= 4) {
+        HWND window = WaitFor("MIDI Updater", "", 0);
+        return window && SetWindowPos(window, nullptr, std::atoi(argv[2]), std::atoi(argv[3]), 0, 0,
+                                      SWP_NOSIZE | SWP_NOZORDER) ? 0 : 1;
+    }
+    if (command == "command") {
+        HWND window = WaitFor("MIDI Updater", "", 0);
+        WPARAM id = static_cast<WPARAM>(std::strtoul(argv[2], nullptr, 10));
+        return window && PostMessageA(window, WM_COMMAND, id, 0) ? 0 : 1;
+    }
     std::string title = argv[2];
     if (command == "dialog") {
         HWND dialog = WaitFor("#32770", title, TimeoutArg(argc, argv, 3));
