@@ -30,15 +30,17 @@ TEST(Info, JsonDescribesAnUpdateFileWithExactlyTheAgreedKeys) {
     EXPECT_EQ(run.err, "");
 }
 
-TEST(Info, JsonWritesEightBitTextsByteForByte) {
+TEST(Info, JsonWritesTextsAsCodePage1252InUnicode) {
     TempDir dir;
     UpdateFileContents c = DemoContents();
-    c.productName = std::string("Q\"\\\x01\x7F\xE9", 6);
+    c.productName = std::string("Q\"\\\x01\x7F\xE9\x80\x81", 8);
     c.message = "";
     std::string path = dir.WriteUpdate("b.upd", c);
     CliRun run = RunMidiUpdate({"info", "--json", path});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("\"product\": \"Q\\\"\\\\\\u0001\\u007F\\u00E9\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"product\": \"Q\\\"\\\\\\u0001\\u007F\xC3\xA9\xE2\x82\xAC\\u0081\""),
+              std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("\"message\": \"\""), std::string::npos);
 }
 
