@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "SysExContent.h"
 #include "TextEncoding.h"
 #include "Update.h"
 
@@ -42,9 +43,17 @@ std::string UpdateInfoJson(const Update& update) {
     for (const std::string& name : port.names) names += (names.empty() ? "" : ", ") + JsonText(name);
     std::string portions;
     for (const SysExPortion& p : update.portions) {
+        const SysExContent content = DescribeSysEx(p.data.data(), p.data.size());
+        std::string manufacturers, warnings;
+        for (const std::string& id : content.manufacturers)
+            manufacturers += (manufacturers.empty() ? "" : ", ") + JsonText(id);
+        for (const std::string& w : content.warnings) warnings += (warnings.empty() ? "" : ", ") + JsonText(w);
         portions += portions.empty() ? "" : ", ";
         portions += "{\"bytes\": " + std::to_string(p.data.size()) +
-                    ", \"delay\": " + std::to_string(p.delay) + "}";
+                    ", \"delay\": " + std::to_string(p.delay) +
+                    ", \"messages\": " + std::to_string(content.messages) +
+                    ", \"manufacturers\": [" + manufacturers + "]" +
+                    ", \"warnings\": [" + warnings + "]}";
     }
     return std::string("{") +
            "\"kind\": " + (update.isRawSysEx ? "\"sysex\"" : "\"update\"") +

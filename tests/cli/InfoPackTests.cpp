@@ -25,8 +25,9 @@ TEST(Info, JsonDescribesAnUpdateFileWithExactlyTheAgreedKeys) {
               "{\"kind\": \"update\", \"product\": \"Pad\", \"version\": {\"major\": 1, \"minor\": 5, "
               "\"text\": \"1.05\"}, \"message\": \"Line one\\u000ALine two\", \"image_bytes\": 4, "
               "\"port\": {\"names\": [\"Pad A\", \"Pad B\"], \"ideal\": 512, \"max\": 3072, \"delay\": -5, "
-              "\"unprep_delay\": 100, \"chunks\": false}, \"portions\": [{\"bytes\": 10, \"delay\": 0}, "
-              "{\"bytes\": 20, \"delay\": 1500}], \"total_sysex_bytes\": 30}\n");
+              "\"unprep_delay\": 100, \"chunks\": false}, \"portions\": [{\"bytes\": 10, \"delay\": 0, "
+              "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}, {\"bytes\": 20, \"delay\": 1500, "
+              "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}], \"total_sysex_bytes\": 30}\n");
     EXPECT_EQ(run.err, "");
 }
 
@@ -57,7 +58,8 @@ TEST(Info, JsonDescribesARawSysExFileAsOnePortionWithDefaults) {
               0u)
         << run.out;
     EXPECT_NE(run.out.find("\"port\": {\"names\": [], \"ideal\": 1024, \"max\": 3072, \"delay\": 200, "
-                           "\"unprep_delay\": 100, \"chunks\": true}, \"portions\": [{\"bytes\": 6, \"delay\": 0}], "
+                           "\"unprep_delay\": 100, \"chunks\": true}, \"portions\": [{\"bytes\": 6, \"delay\": 0, \"messages\": 1, "
+                            "\"manufacturers\": [\"11\"], \"warnings\": [\"1 byte outside SysEx messages\"]}], "
                            "\"total_sysex_bytes\": 6}"),
               std::string::npos)
         << run.out;
@@ -188,7 +190,7 @@ TEST(Pack, AMissingPortionFileFailsWithoutWritingAnything) {
 
 TEST(CommandLine, HelpVersionAndBadCommands) {
     EXPECT_EQ(RunMidiUpdate({"--help"}).status, 0);
-    EXPECT_NE(RunMidiUpdate({"--help"}).out.find("usage: midiupdate info"), std::string::npos);
+    EXPECT_NE(RunMidiUpdate({"--help"}).out.find("midiupdate info [--json] FILE"), std::string::npos);
     CliRun version = RunMidiUpdate({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("midiupdate ", 0), 0u);
