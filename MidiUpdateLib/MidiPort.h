@@ -2,6 +2,7 @@
 // The abstract MIDI port the update logic talks through, and the reassembly of incoming SysEx.
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -48,13 +49,21 @@ public:
     // Called through the assembler when a message is complete: replaces the stored message.
     void GotSysEx();
 
+    // How many chunks this port could not hand over since it was made. Send has no result, so an
+    // update run compares this count before and after to learn that data never left.
+    std::uint32_t SendFailures() const { return sendFailures.load(); }
+
 protected:
+    // A port calls this when the operating system refused a chunk, or it had no device to send to.
+    void NoteSendFailure() { ++sendFailures; }
+
     SysExAssembler assembler;
 
 private:
     // Shared between the delivering thread and the caller; held only for a copy or replacement.
     std::mutex receivedLock;
     std::vector<std::uint8_t> received;
+    std::atomic<std::uint32_t> sendFailures{0};
 };
 
 // "{ 0xf0 0x7e ... }" with at most the first 20 bytes.

@@ -77,18 +77,25 @@ Verdict VerdictFromEnquiry(MidiPort& port, const Update& update, const std::stri
                          fileVersion.c_str())};
 }
 
-Verdict ChooseVerdict(UpdateStatus lastStatus, MidiPort& port, const Update& update,
-                      UpdateProgress& progress) {
+const char* const kErrorVerdict =
+    "There was an error sending the update file.\nPlease restart the device and try again.";
+
+Verdict ChooseVerdict(UpdateStatus lastStatus, bool sendFailed, MidiPort& port,
+                      const Update& update, UpdateProgress& progress) {
     const std::string fileVersion = VersionText(update.version);
+    // Data that never left cannot have been installed: unless the device itself confirms the
+    // update, saying it was sent would report a failure as success.
+    if (sendFailed && lastStatus != Accepted) {
+        LogMessage("%s: a chunk could not be sent\n", "SysExSender::Send");
+        return {UpdateVerdict::DeviceError, kErrorVerdict};
+    }
     switch (lastStatus) {
         case Accepted:
             return {UpdateVerdict::Updated,
                     FormatString("The '%s' was updated sucessfully to version %s.",
                                  update.productName.c_str(), fileVersion.c_str())};
         case Failed:
-            return {UpdateVerdict::DeviceError,
-                    "There was an error sending the update file.\nPlease restart the device and "
-                    "try again."};
+            return {UpdateVerdict::DeviceError, kErrorVerdict};
         case NoReply:
         case Installing:
         default:
@@ -200,6 +207,7 @@ UpdateVerdict SysExSender::Send(const Update& update, UpdateProgress& progress) 
     const std::uint32_t total = TotalSysExSize(update);
     std::uint32_t sent = 0;
     UpdateStatus lastStatus = NoReply;
+    const std::uint32_t failuresBefore = port.SendFailures();
 
     for (std::uint32_t index = 0; index < count; ++index) {
         const SysExPortion& portion = update.portions[index];
@@ -237,7 +245,8 @@ UpdateVerdict SysExSender::Send(const Update& update, UpdateProgress& progress) 
     progress.Progress(1.0f);
     progress.Status("MIDI update sent successfully.");
     // Only the last portion's status decides; earlier ones never stop the run.
-    const Verdict verdict = ChooseVerdict(lastStatus, port, update, progress);
+    const bool sendFailed = port.SendFailures() != failuresBefore;
+    const Verdict verdict = ChooseVerdict(lastStatus, sendFailed, port, update, progress);
     progress.Completed(verdict.text);
     return verdict.kind;
 }

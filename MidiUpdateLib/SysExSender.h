@@ -16,7 +16,7 @@ enum class UpdateVerdict {
     SentNotConfirmed,     // an Identity Reply without a version
     SentReportsVersion,   // a file without a version; the device reported its own
     VersionDiffers,       // the device reports another version than the file's
-    DeviceError,          // the device reported an error status
+    DeviceError,          // the device reported an error, or data never left and it did not confirm
 };
 
 class SysExSender {

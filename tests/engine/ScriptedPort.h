@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -41,6 +42,8 @@ public:
     Bytes queryReply;
     // When not empty, delivered anew at every GetSysEx (a device that repeats itself).
     Bytes deliverOnEveryPoll;
+    // Sends numbered from 1 that the operating system refuses (the port records the failure).
+    std::vector<int> failingSends;
 
     std::vector<SentChunk> sends;
     std::vector<QueryCall> queries;
@@ -68,6 +71,9 @@ public:
     void Disconnect() override { ++disconnects; }
     void Send(const std::uint8_t* data, std::uint32_t length) override {
         sends.push_back({Bytes(data, data + length), CurrentClock().NowMs()});
+        if (std::find(failingSends.begin(), failingSends.end(), static_cast<int>(sends.size())) !=
+            failingSends.end())
+            NoteSendFailure();
         if (repliesToSends.empty()) return;
         Bytes reply = std::move(repliesToSends.front());
         repliesToSends.pop_front();

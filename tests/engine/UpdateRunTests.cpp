@@ -194,3 +194,39 @@ TEST_F(UpdateRunTest, VerdictFollowsTheLastStatusAndTheReportedVersion) {
         EXPECT_TRUE(caseProgress.Texts(ProgressEvent::Error).empty());
     }
 }
+
+// A chunk the operating system refused never reached the device: unless the device itself
+// confirms the update, the run must not end by saying the update was sent.
+TEST_F(UpdateRunTest, AFailedSendIsAnErrorUnlessTheDeviceAcceptsTheUpdate) {
+    struct Case {
+        const char* name;
+        std::vector<int> failingSends;
+        Bytes lastStatus;  // empty: the device stays silent
+        Bytes identity;
+        UpdateVerdict verdict;
+        const char* text;
+    };
+    const Bytes accepted = StatusMessage(0x00), installing = StatusMessage(0x20);
+    const Bytes reply105 = IdentityReply({0x41}, 0x01, 0, 1, 0, 5);
+    const std::vector<Case> cases = {
+        {"silent device", {2}, {}, {}, UpdateVerdict::DeviceError, kDeviceError},
+        {"silent device with a matching reply", {1}, {}, reply105, UpdateVerdict::DeviceError, kDeviceError},
+        {"installing", {2}, installing, reply105, UpdateVerdict::DeviceError, kDeviceError},
+        {"accepted despite a lost chunk", {1}, accepted, {}, UpdateVerdict::Updated, kUpdated105},
+        {"no failure, silent", {}, {}, {}, UpdateVerdict::SentCheckDevice, kCheckDevice},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPort fresh;
+        fresh.ideal = 100;
+        fresh.max = 100;
+        fresh.failingSends = c.failingSends;
+        fresh.queryReply = c.identity;
+        if (!c.lastStatus.empty()) fresh.DeliverAtPoll(1, c.lastStatus);
+        RecordingProgress reports;
+        SimpleSysExSender sender(fresh);
+        EXPECT_EQ(sender.Send(PadUpdate({Portion(250)}), reports), c.verdict);
+        EXPECT_EQ(reports.Texts(ProgressEvent::Completed), std::vector<std::string>{c.text});
+        EXPECT_EQ(fresh.sends.size(), 3u);  // the run goes on after a failed chunk
+    }
+}

@@ -1,0 +1,114 @@
+#pragma once
+// An instrument in update mode as seen from its MIDI cable, with no operating system MIDI: it takes
+// the bytes that arrive on its input, checks them against the update it expects, and schedules the
+// messages it sends back. A pure state machine on the times it is given, so any transport can carry
+// it: a MidiPort that calls it directly, a simulated operating system MIDI layer, or real MIDI ports.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "PortSettings.h"
+#include "Update.h"
+
+struct DeviceBehaviour {
+    enum class StatusMode { Accept, Fail, None, Install };
+    StatusMode status = StatusMode::Accept;
+    std::uint32_t installCount = 0;            // "installing" statuses before accepting
+    bool identityEnabled = true;               // answers an Identity Request
+    std::optional<FirmwareVersion> identity;   // version in the reply; unset: the file's (or 1.00)
+    std::uint32_t offlineMs = 0;               // disappears this long after each portion's status
+};
+
+// Parses "status=accept|fail|none|install:N,identity=MAJOR.MINOR|none,offline=MS" (any subset, in
+// any order; empty text = defaults). Throws std::invalid_argument with a sentence for the user.
+DeviceBehaviour ParseDeviceBehaviour(const std::string& text);
+
+// Status bytes the device sends.
+constexpr std::uint8_t kStatusAccepted = 0x00;
+constexpr std::uint8_t kStatusFailed = 0x01;
+constexpr std::uint8_t kStatusInstalling = 0x20;
+
+// Timing of the device's own answers, in milliseconds.
+constexpr std::uint32_t kDeviceProcessingMs = 300;   // last byte of a portion to its status
+constexpr std::uint32_t kDeviceInstallStepMs = 500;  // between two "installing" statuses
+constexpr std::uint32_t kDeviceIdentityMs = 20;      // Identity Request to its reply
+
+// The 13-byte update status message with the given status byte.
+std::vector<std::uint8_t> MakeStatusMessage(std::uint8_t statusByte);
+// An Identity Reply whose version bytes read back as VersionText(version) (minor below 100,
+// major up to 2815).
+std::vector<std::uint8_t> MakeIdentityReply(const FirmwareVersion& version, const std::string& name);
+
+class VirtualDeviceModel {
+public:
+    // `update` tells the device what each portion must look like on the wire when a port with
+    // `settings` cuts and frames it.
+    VirtualDeviceModel(const Update& update, const PortSettings& settings, DeviceBehaviour behaviour);
+
+    // Bytes arriving on the device's input at `nowMs`. A piece that is exactly an Identity Request,
+    // arriving between portions, is answered instead of being taken as firmware.
+    void Receive(const std::uint8_t* data, std::size_t length, std::uint64_t nowMs);
+    // An Identity Request reached the device at `nowMs`; the reply is scheduled (when enabled).
+    // Returns when the reply is due, or nothing when the device does not answer.
+    std::optional<std::uint64_t> IdentityRequested(std::uint64_t nowMs);
+
+    // Whether the device is present (not rebooting) at `nowMs`.
+    bool Online(std::uint64_t nowMs) const;
+    // The messages the device has sent by `nowMs`, in order; they leave the schedule.
+    std::vector<std::vector<std::uint8_t>> TakeDue(std::uint64_t nowMs);
+    // When the next scheduled message is due, if any.
+    std::optional<std::uint64_t> NextDueMs() const;
+
+    // The last status of a portion has gone out and the device would reboot (offline=MS): the
+    // transport decides when the host has seen it and calls StartReboot then.
+    bool RebootPending() const { return rebootPending; }
+    void StartReboot(std::uint64_t nowMs);
+
+    // What the device has seen, for tests and reports.
+    struct Stats {
+        std::uint64_t bytesReceived = 0;
+        std::uint32_t portionsCompleted = 0;
+        std::uint32_t portionsCorrupt = 0;
+        std::uint32_t chunksReceived = 0;
+        std::uint32_t identityRequests = 0;
+        std::uint32_t sendsWhileClosed = 0;
+        std::uint64_t bytesUnexpected = 0;  // received after the last portion was complete
+    };
+    const Stats& GetStats() const { return stats; }
+    // A host tried to send while the device was away: the bytes never arrived.
+    void SendLost() { ++stats.sendsWhileClosed; }
+    // Every byte received on the wire, in order.
+    const std::vector<std::uint8_t>& Wire() const { return wire; }
+    std::size_t PortionsExpected() const { return expectedWire.size(); }
+    bool AllPortionsReceived() const { return portionIndex >= expectedWire.size(); }
+    const std::string& DeviceName() const { return deviceName; }
+
+private:
+    struct Pending {
+        std::uint64_t atMs;
+        std::vector<std::uint8_t> message;
+        bool rebootsAfter = false;  // the portion's last status: the device reboots once it is seen
+    };
+    void Schedule(std::uint64_t atMs, std::vector<std::uint8_t> message, bool rebootsAfter = false);
+    void GoOffline(std::uint64_t fromMs);
+    void SkipEmptyPortions();
+    void PortionReceived(bool intact, std::uint64_t nowMs);
+    void ReceiveByte(std::uint8_t b, std::uint64_t nowMs);
+
+    DeviceBehaviour behaviour;
+    FirmwareVersion replyVersion;
+    std::string deviceName;
+    std::vector<std::vector<std::uint8_t>> expectedWire;  // per portion
+    std::size_t portionIndex = 0;
+    std::size_t portionOffset = 0;
+    bool portionIntact = true;
+    std::uint64_t offlineFromMs = 0;  // the device is away in [offlineFromMs, offlineUntilMs)
+    std::uint64_t offlineUntilMs = 0;
+    bool rebootPending = false;
+    std::vector<Pending> pending;  // ordered by time
+    std::vector<std::uint8_t> wire;
+    Stats stats;
+};
