@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "Clock.h"
+#include "FileOutput.h"
 #include "Help.h"
 #include "Json.h"
 #include "Log.h"
@@ -41,10 +42,19 @@ void FileSink(void* context, const char* text, std::size_t length) {
     std::fflush(file);
 }
 
+// The log file is opened only once a command has checked its command line, so a mistyped command
+// never empties it, and never when it is one of the files the command works on: opening it for
+// writing would empty that file.
 class LogRouting {
 public:
-    LogRouting(const std::string& path, bool verbose) {
+    LogRouting(std::string path, bool verbose) : path(std::move(path)), verbose(verbose) {}
+    void Start(const std::vector<std::string>& commandFiles) {
+        if (started) return;
+        started = true;
         if (!path.empty()) {
+            for (const std::string& used : commandFiles)
+                if (!used.empty() && SameFile(path, used))
+                    Usage("--log '" + path + "' names a file the command works on; choose another log file");
             file = std::fopen(path.c_str(), "w");
             if (!file) Usage("cannot write the log file '" + path + "': " + std::strerror(errno));
             SetLogSink(&FileSink, file);
@@ -53,13 +63,16 @@ public:
         }
     }
     ~LogRouting() {
-        SetLogSink(nullptr, nullptr);
+        if (started) SetLogSink(nullptr, nullptr);
         if (file) std::fclose(file);
     }
     LogRouting(const LogRouting&) = delete;
     LogRouting& operator=(const LogRouting&) = delete;
 
 private:
+    std::string path;
+    bool verbose;
+    bool started = false;
     std::FILE* file = nullptr;
 };
 
@@ -67,6 +80,7 @@ private:
 struct Args {
     std::vector<std::string> items;
     std::size_t next = 0;
+    LogRouting* log = nullptr;
     bool Done() const { return next >= items.size(); }
     const std::string& Peek() const { return items[next]; }
     std::string Take() { return items[next++]; }
@@ -74,21 +88,12 @@ struct Args {
         if (Done()) Usage(option + " needs a value");
         return Take();
     }
+    // Every command calls this once its command line has been checked, naming the files it reads
+    // or writes; only then does the diagnostic log start.
+    void Ready(const std::vector<std::string>& commandFiles) {
+        if (log) log->Start(commandFiles);
+    }
 };
-
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot open '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        error = "cannot read '" + path + "'";
-        return false;
-    }
-    return true;
-}
 
 std::optional<unsigned long> ParseUnsigned(const std::string& text, unsigned long limit) {
     if (text.empty() || text.size() > 10) return std::nullopt;
@@ -131,6 +136,8 @@ std::string LineBreaksFromEscapes(const std::string& text) {
 std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
     std::ifstream file(path, std::ios::binary);
     int openError = file ? 0 : errno;
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) openError = EISDIR;
     try {
         // A file that cannot be opened is handed over all the same: it fails as a bad header.
         return std::make_unique<Update>(file);
@@ -208,6 +215,7 @@ int Info(Args& args, CliIo& io) {
             Usage("info takes one file");
     }
     if (path.empty()) Usage("info needs a file");
+    args.Ready({path});
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
     if (json)
@@ -272,6 +280,9 @@ int Pack(Args& args, CliIo& io) {
     toFileText("--message", contents.message);
     for (std::string& text : contents.portSettings) toFileText("--port-settings", text);
     for (std::string& text : contents.macNames) toFileText("--mac-names", text);
+    std::vector<std::string> files = {outPath, imagePath};
+    for (const auto& portionFile : portionFiles) files.push_back(portionFile.first);
+    args.Ready(files);
 
     std::string error;
     if (!imagePath.empty() && !ReadWholeFile(imagePath, contents.image, error)) {
@@ -295,12 +306,10 @@ int Pack(Args& args, CliIo& io) {
         io.err << "midiupdate: " << e.what() << "\n";
         return kExitFailed;
     }
-    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    const std::string data = bytes.str();
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-        io.err << "midiupdate: cannot write '" << outPath << "'\n";
+    // An update file cut short part-way would load as a valid file with fewer portions: the old
+    // file stays until the new one is complete.
+    if (!ReplaceFile(outPath, bytes.str(), error)) {
+        io.err << "midiupdate: " << error << "\n";
         return kExitFailed;
     }
     return kExitOk;
@@ -365,6 +374,7 @@ int Unpack(Args& args, CliIo& io) {
     }
     if (path.empty()) Usage("unpack needs a file");
     if (dir.empty()) Usage("unpack needs -o DIR");
+    args.Ready({path});
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
     std::error_code error;
@@ -487,6 +497,7 @@ void PrintPorts(const char* title, const std::vector<MidiPortEntry>& ports, std:
 
 int Ports(Args& args, CliIo& io) {
     if (!args.Done()) Usage("ports takes no arguments");
+    args.Ready({});
     std::string error;
     std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, error);
     if (!system) {
@@ -540,6 +551,7 @@ int Send(Args& args, CliIo& io) {
     } catch (const std::invalid_argument& e) {
         Usage(std::string("--virtual: ") + e.what());
     }
+    args.Ready({path});
 
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
@@ -651,6 +663,7 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
                 return kExitOk;
             }
         LogRouting routing(logPath, verbose);
+        args.log = &routing;
         try {
             if (command == "info") return Info(args, io);
             if (command == "pack") return Pack(args, io);
@@ -671,5 +684,12 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
                << "(midiupdate help " << (CommandHelp(command).empty() ? std::string() : command + " ")
                << "explains more)\n";
         return kExitUsage;
+    } catch (const std::exception& e) {
+        // Reaching here has unwound the command, closing any port it had open.
+        io.err << "midiupdate: " << e.what() << "\n";
+        return kExitFailed;
+    } catch (...) {
+        io.err << "midiupdate: the command failed for an unknown reason\n";
+        return kExitFailed;
     }
 }
