@@ -468,7 +468,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     Lock lock(s.lock);
     OutHandle* h = FindOut(s, hmo);
     if (!h) return MMSYSERR_INVALHANDLE;
-    for (auto& [hdr, polls] : h->playing) hdr->dwFlags = (hdr->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    // The headers are not touched: a caller whose unprepare failed may have let go of one already.
     h->playing.clear();
     return MMSYSERR_NOERROR;
 }
