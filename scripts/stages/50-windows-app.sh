@@ -22,9 +22,9 @@ build cmake -S windows/app -B build/app-native -DCMAKE_BUILD_TYPE=Debug
 build cmake --build build/app-native -j 2
 ctest --test-dir build/app-native --output-on-failure | tail -n 3
 
-echo "--- MidiUpdater.exe, 32-bit"
+echo "--- MidiUpdater.exe, 32-bit (with midiupdate.exe, which the Windows package carries beside it)"
 build cmake --preset windows
-build cmake --build --preset windows -j 2 --target MidiUpdater
+build cmake --build --preset windows -j 2 --target MidiUpdater midiupdate
 i686-w64-mingw32-objdump -f build/windows/windows/app/MidiUpdater.exe | grep -F "file format pei-i386"
 
 echo "--- 64-bit twin and its test programs"
