@@ -44,7 +44,10 @@ thread_local HHOOK centringHook = nullptr;
 Rect ToRect(const RECT& r) { return Rect{r.left, r.top, r.right, r.bottom}; }
 
 LRESULT CALLBACK CentringHookProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code != HCBT_ACTIVATE) return CallNextHookEx(centringHook, code, wParam, lParam);
+    if (code != HCBT_ACTIVATE) {
+        CallNextHookEx(centringHook, code, wParam, lParam);
+        return 0;
+    }
     HWND box = reinterpret_cast<HWND>(wParam);
     RECT boxRect, ownerRect, desktopRect;
     if (centringOwner && GetWindowRect(box, &boxRect) && GetWindowRect(centringOwner, &ownerRect) &&
