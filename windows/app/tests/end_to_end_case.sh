@@ -71,3 +71,46 @@ if [ -f "$case_dir/device-report" ]; then
 else
   fail "end-to-end: the instrument wrote no report"
 fi
+
+echo "--- end to end: a raw SysEx file goes to the port chosen in \"Select a MIDI port\""
+case_dir=$work/raw-end-to-end && mkdir -p "$case_dir/program"
+cp "$app/MidiUpdater.exe" "$build/windows/app/test_winmm/winmm.dll" "$case_dir/program/"
+cp "$work/portion.syx" "$case_dir/raw firmware.syx"
+saved_overrides=$WINEDLLOVERRIDES
+export TEST_WINMM_DEVICE="Bench Synth" TEST_WINMM_UPDATE="$case_dir/raw firmware.syx"
+export TEST_WINMM_BEHAVIOUR="status=accept" TEST_WINMM_REPORT="$case_dir/device-report"
+export WINEDLLOVERRIDES="winmm=n;$WINEDLLOVERRIDES"
+program_exe=$case_dir/program/MidiUpdater.exe
+start_program "$case_dir" "raw firmware.syx"
+unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT program_exe
+export WINEDLLOVERRIDES=$saved_overrides
+
+if driver dialog "Select a MIDI port" >"$case_dir/choice"; then
+  expect_line "$case_dir/choice" "Static: Please select a MIDI port" raw
+  expect_line "$case_dir/choice" "ComboBox: Bench Synth" raw   # the first device is selected
+  driver click "Select a MIDI port" OK || fail "raw: OK on the port choice"
+  if driver dialog "Important message about update" >"$case_dir/message"; then
+    driver click "Important message about update" OK || fail "raw: OK on the message"
+  else
+    fail "raw: no message box (a raw file carries the standard message)"
+  fi
+  if driver dialog "MIDI Updater" 60000 >"$case_dir/done"; then
+    expect_text "$case_dir/done" "sucessfully" raw
+    driver click "MIDI Updater" OK || fail "raw: OK on the completion box"
+    driver gone "MIDI Updater" 10000 || fail "raw: the completion box stays"
+    sleep 1
+    driver close || fail "raw: close"
+  else
+    fail "raw: no completion box"
+  fi
+else
+  fail "raw: no port choice"
+fi
+wait_program
+[ "$status" -eq 0 ] || fail "raw: exit status $status"
+if [ -f "$case_dir/device-report" ]; then
+  expect_line "$case_dir/device-report" "all received: yes" "raw device"
+  expect_line "$case_dir/device-report" "portions corrupt: 0" "raw device"
+else
+  fail "raw: the instrument wrote no report"
+fi

@@ -50,13 +50,13 @@ fi
 timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
 # The driver prints through the Windows runtime, which ends lines with CR LF.
-driver() { timeout 40 "$wine" "$app/ui_driver.exe" "$@" | tr -d '\r'; }
+driver() { timeout 100 "$wine" "$app/ui_driver.exe" "$@" | tr -d '\r'; }
 
 # Starts the program in directory $1 with the rest as its arguments; the log goes to $1/log.
 start_program() {
   local dir=$1
   shift
-  (cd "$dir" && WINEDEBUG=+debugstr exec timeout "${PROGRAM_LIMIT:-60}" "$wine" "${program_exe:-$app/MidiUpdater.exe}" "$@" \
+  (cd "$dir" && WINEDEBUG=+debugstr exec timeout "${PROGRAM_LIMIT:-180}" "$wine" "${program_exe:-$app/MidiUpdater.exe}" "$@" \
      >"$dir/stdout" 2>"$dir/log") &
   program=$!
 }
