@@ -96,6 +96,11 @@ done >"$work/portion.syx"
   --port-settings "win:test:name:Test Synth MIDI:ideal:512:max:1024:delay:20:unprepdelay:10" \
   --portion "$work/portion.syx@0" >/dev/null
 head -c 40 "$work/good.upd" >"$work/cut.upd"
+# The same update with a picture of its own, which replaces the banner while it is shown.
+/usr/bin/convert -size 500x200 xc:'#aa5500' -fill white -font DejaVu-Sans -pointsize 40 -annotate +20+110 'Test Synth 2.01' \
+  -alpha off -depth 8 "$work/picture.png"
+"$midiupdate" pack -o "$work/pictured.upd" --product "Test Synth" --version 2.01 \
+  --image "$work/picture.png" --portion "$work/portion.syx@0" >/dev/null
 
 echo "--- test program of the window logic and the picture decoding"
 timeout 120 "$wine" "$app/app_tests.exe" --gtest_brief=1 || fail "app_tests.exe"
@@ -169,9 +174,15 @@ wait_program
 
 echo "--- an update file in the working directory: the confirmation dialog; Close ends the program"
 case_dir=$work/discovery && mkdir -p "$case_dir"
-cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
+cp "$work/pictured.upd" "$case_dir/Test Synth 2.01.upd"
 start_program "$case_dir"
 if driver dialog "Update Test Synth" >"$case_dir/dialog"; then
+  # The file's picture is painted instead of the banner (whose keys are white down there).
+  driver main >"$case_dir/main" || true
+  read -r l t r b < <(sed -n 's/^rect: //p' "$case_dir/main")
+  sleep 1
+  colour=$(import -window root -crop "1x1+$((l + 12))+$((b - 12))" +repage -depth 8 -format '%[hex:p{0,0}]' info:)
+  [ "${colour:0:6}" = AA5500 ] || fail "discovery: the picture is not painted (pixel $colour)"
   expect_line "$case_dir/dialog" "Static: Do you want to update your Test Synth to version 2.01 now?" discovery
   expect_line "$case_dir/dialog" "Button: Update Now" discovery
   expect_line "$case_dir/dialog" "Button: Close" discovery
