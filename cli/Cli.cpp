@@ -79,7 +79,8 @@ class LogRouting {
 public:
     LogRouting(const std::string& path, bool verbose) {
         if (!path.empty()) {
-            file = std::fopen(path.c_str(), "w");
+            // Binary: the same bytes on every platform (no carriage returns added on Windows).
+            file = std::fopen(path.c_str(), "wb");
             if (!file) Usage("cannot write the log file '" + path + "': " + std::strerror(errno));
             SetLogSink(&FileSink, file);
         } else if (verbose) {

@@ -486,9 +486,9 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     ++s.stats.outCloses;
     const OutProc callback = h->callback;
     const DWORD_PTR instance = h->instance;
-    delete h;
     lock.unlock();
     if (callback) callback(hmo, MOM_CLOSE, instance, 0, 0);
+    delete h;
     return MMSYSERR_NOERROR;
 }
 
