@@ -153,4 +153,102 @@ TEST(PortChoice, TheNumberedListShowsEveryOutputPort) {
               "Please select a MIDI port:\n  1) Microsoft GS Wavetable Synth\n  2) 2- Foo\n");
 }
 
+// Before a real device is updated the person at the terminal says yes; without one, --yes must.
+TEST(SendConfirmation, AsksBeforeARealDeviceIsUpdated) {
+    TempDir dir;
+    UpdateFileContents contents;
+    contents.productName = "Pad";
+    contents.version = {1, 2};
+    contents.message = "Hold SHIFT while powering on.";
+    contents.portSettings = {"win:x:name:Pad Port"};
+    contents.portions.push_back({SysExMessage(40), 0});
+    const std::string path = dir.WriteUpdate("fw.upd", contents);
+    std::string fileBytes;
+    for (std::uint8_t b : ReadBytes(path)) fileBytes += static_cast<char>(b);
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool inTty;
+        std::string input;
+        int status;  // kExitUnconfirmed: the run went ahead (the test port never answers)
+        const char* errPart;
+    } cases[] = {
+        {"no terminal", {"send", path}, false, "", kExitUsage, "nothing was sent"},
+        {"answered no", {"send", path}, true, "n\n", kExitFailed, "Update canceled"},
+        {"answered with Enter", {"send", path}, true, "\n", kExitFailed, "Update canceled"},
+        {"answered yes", {"send", path}, true, "y\n", kExitUnconfirmed, ""},
+        {"--yes", {"send", path, "--yes"}, false, "", kExitUnconfirmed, ""},
+        {"file on standard input", {"send", "-"}, false, fileBytes, kExitUsage, "nothing was sent"},
+        {"file on standard input, --yes", {"send", "-", "--yes"}, false, fileBytes, kExitUnconfirmed, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ListedSystem system;
+        std::vector<PortSettings> made;
+        system.made = &made;
+        SimulatedClock clock;
+        ScopedClock use(clock);
+        const CliRun run = RunWith(c.args, [&](std::string&) { return std::make_unique<ListedSystem>(system); },
+                                   c.input, c.inTty);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(made.size(), c.status == kExitUnconfirmed ? 1u : 0u);  // no port unless it goes ahead
+        EXPECT_NE(run.err.find(c.errPart), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find("Message:\n    Hold SHIFT while powering on.\nSend to:     a MIDI port named "
+                               "\"Pad Port\" (test)\n"),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.out.find("Update now? [y/N]") != std::string::npos, c.inTty);
+    }
+}
+
 }  // namespace
+
+#ifndef _WIN32
+// The same commands over the Windows port and the simulated winmm, with an instrument behind it.
+#include "WinmmMidiSystem.h"
+#include "VirtualDeviceModel.h"
+#include "winmidi/LayerTestSupport.h"
+
+namespace {
+
+class WinmmCommands : public LayerTest {
+protected:
+    static MidiSystemFactory Winmm() {
+        return [](std::string&) { return std::make_unique<WinmmMidiSystem>(); };
+    }
+};
+
+TEST_F(WinmmCommands, PortsShowsWhatTheSearchSkips) {
+    winmm_layer::AddOutput("Microsoft GS Wavetable Synth");
+    winmm_layer::AddOutput("2- Pad");
+    winmm_layer::AddInput("2- Pad");
+    CliRun run = RunWith({"ports"}, Winmm());
+    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_EQ(run.out,
+              "MIDI output ports (winmm):\n"
+              "  #0  'Microsoft GS Wavetable Synth'  (skipped by the port search)\n"
+              "  #1  '2- Pad'\n"
+              "MIDI input ports (winmm):\n"
+              "  #0  '2- Pad'\n");
+}
+
+TEST_F(WinmmCommands, ARawFileSentToThePortPickedByItsListedName) {
+    TempDir dir;
+    const std::vector<std::uint8_t> firmware = SysExMessage(600);
+    const std::string path = dir.Write("fw.syx", firmware);
+    std::ifstream file(path, std::ios::binary);
+    const Update update(file);
+    VirtualDeviceModel model(update, update.winPort, ParseDeviceBehaviour("status=accept"));
+    winmm_layer::AddOutput("1- Pad");
+    const int out = winmm_layer::AddOutput("2- Pad");
+    winmm_layer::AddInput("1- Pad");
+    const int in = winmm_layer::AddInput("2- Pad");
+    winmm_layer::AttachModel(&model, out, in);
+    CliRun run = RunWith({"send", path, "--port", "2- Pad", "--yes"}, Winmm());
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(model.Wire(), firmware);
+    EXPECT_TRUE(winmm_layer::SentOn(0).empty());
+}
+
+}  // namespace
+#endif
