@@ -12,10 +12,14 @@
 
 #include "Clock.h"
 #include "FileOutput.h"
+#include "Help.h"
 #include "Json.h"
 #include "Log.h"
+#include "MidiSystem.h"
 #include "Reporters.h"
+#include "SysExContent.h"
 #include "SysExSender.h"
+#include "TextEncoding.h"
 #include "Update.h"
 #include "VirtualDevice.h"
 
@@ -24,41 +28,6 @@
 #endif
 
 namespace {
-
-const char* const kUsage =
-    "usage: midiupdate info [--json] FILE\n"
-    "       midiupdate pack -o OUT.upd --product NAME --version MAJOR.MINOR [--message TEXT]\n"
-    "                  [--image FILE] [--port-settings TEXT]... [--mac-names TEXT]\n"
-    "                  --portion FILE.syx[@DELAY_MS]...\n"
-    "       midiupdate send FILE (--virtual[=BEHAVIOUR] | --dry-run) [--yes] [--events]\n"
-    "       midiupdate --help | --version\n"
-    "options for every command: [--log FILE] [--verbose]\n";
-
-const char* const kHelp =
-    "midiupdate: inspect, author and send MIDI firmware update files.\n"
-    "\n"
-    "  info FILE            describe an update file (.upd) or raw SysEx file (.syx);\n"
-    "                       --json prints one JSON object\n"
-    "  pack -o OUT ...      write an update file from SysEx portion files; in --message,\n"
-    "                       backslash-n (or a real line break) starts a new line\n"
-    "  send FILE ...        run the update: send every portion, wait for the device's\n"
-    "                       status and print the verdict\n"
-    "\n"
-    "send options:\n"
-    "  --virtual[=B]        use the built-in virtual device; B is a comma-separated list of\n"
-    "                       status=accept|fail|none|install:N, identity=MAJOR.MINOR|none,\n"
-    "                       offline=MS; a device that misbehaves: answer=garbage|echo|\n"
-    "                       stream|late, drop=BYTES, identity=short|cut|malformed\n"
-    "  --dry-run            run against the virtual device on a simulated clock: finishes at\n"
-    "                       once and tells how long the real update would take\n"
-    "  --yes                do not wait for Enter at messages that ask for it\n"
-    "  --events             print one JSON object per line for every report\n"
-    "\n"
-    "  --log FILE           write the diagnostic log to FILE\n"
-    "  --verbose            write the diagnostic log to standard error\n"
-    "\n"
-    "exit status: 0 confirmed success, 1 failure, 2 bad command line,\n"
-    "             3 sent but not confirmed by the device, 130 interrupted\n";
 
 struct UsageError {
     std::string text;
@@ -188,21 +157,27 @@ void PrintIndented(std::ostream& out, const std::string& text) {
     while (std::getline(lines, line)) out << "    " << line << "\n";
 }
 
+std::string JoinWords(const std::vector<std::string>& words, const char* separator) {
+    std::string out;
+    for (const std::string& w : words) out += (out.empty() ? "" : separator) + w;
+    return out;
+}
+
 void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
     const PortSettings& port = u.winPort;
     out << "File:        " << path << "\n";
     out << "Kind:        " << (u.isRawSysEx ? "raw SysEx file" : "update file") << "\n";
-    out << "Product:     " << u.productName << "\n";
+    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
     out << "Version:     " << VersionText(u.version)
         << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
     out << "Message:" << (u.message.empty() ? "     (none)" : "") << "\n";
-    PrintIndented(out, u.message);
+    PrintIndented(out, Cp1252ToUtf8(u.message));
     out << "Image:       " << u.image.size() << " bytes\n";
     out << "Port names:  ";
     if (port.names.empty()) out << "(none; the port is chosen by hand)";
     bool first = true;
     for (const std::string& name : port.names) {
-        out << (first ? "" : ", ") << "\"" << name << "\"";
+        out << (first ? "" : ", ") << "\"" << Cp1252ToUtf8(name) << "\"";
         first = false;
     }
     out << "\n";
@@ -212,8 +187,14 @@ void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
     out << "Portions:    " << u.portions.size() << "\n";
     for (std::size_t i = 0; i < u.portions.size(); ++i) {
         const SysExPortion& p = u.portions[i];
+        const SysExContent content = DescribeSysEx(p.data.data(), p.data.size());
         out << "    #" << (i + 1) << "  " << p.data.size() << " bytes ("
-            << FormatByteSize(static_cast<std::uint32_t>(p.data.size())) << "), pause " << p.delay << " ms\n";
+            << FormatByteSize(static_cast<std::uint32_t>(p.data.size())) << "), pause " << p.delay << " ms; "
+            << content.messages << (content.messages == 1 ? " SysEx message" : " SysEx messages");
+        if (!content.manufacturers.empty())
+            out << ", manufacturer " << JoinWords(content.manufacturers, ", ");
+        out << "\n";
+        for (const std::string& warning : content.warnings) out << "        warning: " << warning << "\n";
     }
     std::uint32_t total = TotalSysExSize(u);
     out << "Total SysEx: " << total << " bytes (" << FormatByteSize(total) << ")\n";
@@ -288,6 +269,17 @@ int Pack(Args& args, CliIo& io) {
     if (!haveProduct) Usage("pack needs --product NAME");
     if (!haveVersion) Usage("pack needs --version MAJOR.MINOR");
     if (portionFiles.empty()) Usage("pack needs at least one --portion FILE.syx");
+    // Update files hold code page 1252 text; the arguments arrive in UTF-8.
+    const auto toFileText = [](const char* option, std::string& text) {
+        std::string converted, error;
+        if (!Utf8ToCp1252(text, converted, error))
+            Usage(std::string(option) + ": " + error + "; update files hold code page 1252 text");
+        text = converted;
+    };
+    toFileText("--product", contents.productName);
+    toFileText("--message", contents.message);
+    for (std::string& text : contents.portSettings) toFileText("--port-settings", text);
+    for (std::string& text : contents.macNames) toFileText("--mac-names", text);
     std::vector<std::string> files = {outPath, imagePath};
     for (const auto& portionFile : portionFiles) files.push_back(portionFile.first);
     args.Ready(files);
@@ -320,6 +312,104 @@ int Pack(Args& args, CliIo& io) {
         io.err << "midiupdate: " << error << "\n";
         return kExitFailed;
     }
+    return kExitOk;
+}
+
+// --- unpack ----------------------------------------------------------------------------------
+
+// A word the shell passes on unchanged.
+std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+bool WriteFileBytes(const std::string& path, const void* data, std::size_t size, CliIo& io) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.close();
+    if (file) return true;
+    io.err << "midiupdate: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+    return false;
+}
+
+// The settings record that gives a loaded update's port settings back. The product name alone
+// is what a file without names falls back to, so it is left out; so is a name that a record
+// cannot carry (one holding a colon).
+std::string SettingsRecord(const Update& u) {
+    const PortSettings& p = u.winPort;
+    std::string names;
+    const bool fallback = p.names.size() == 1 && *p.names.begin() == u.productName;
+    if (!fallback)
+        for (const std::string& n : p.names)
+            if (n.find(':') == std::string::npos && n.find('$') == std::string::npos)
+                names += (names.empty() ? "" : "$") + n;
+    std::string text = "win:unpacked";
+    if (!names.empty()) text += ":name:" + names;
+    text += ":ideal:" + std::to_string(p.ideal) + ":max:" + std::to_string(p.max) +
+            ":delay:" + std::to_string(p.delay) + ":unprepdelay:" + std::to_string(p.unprepDelay) +
+            ":chunks:" + (p.chunks ? "yes" : "no");
+    return text;
+}
+
+// A message as pack takes it: line breaks typed as backslash-n.
+std::string EscapedLineBreaks(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
+}
+
+int Unpack(Args& args, CliIo& io) {
+    std::string path, dir;
+    while (!args.Done()) {
+        std::string a = args.Take();
+        if (a == "-o" || a == "--output")
+            dir = args.Value(a);
+        else if (a.size() > 1 && a[0] == '-')
+            Usage("unknown option for unpack: " + a);
+        else if (path.empty())
+            path = a;
+        else
+            Usage("unpack takes one file");
+    }
+    if (path.empty()) Usage("unpack needs a file");
+    if (dir.empty()) Usage("unpack needs -o DIR");
+    args.Ready({path});
+    std::unique_ptr<Update> update = LoadUpdate(path, io);
+    if (!update) return kExitFailed;
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) {
+        io.err << "midiupdate: cannot make the folder '" << dir << "': " << error.message() << "\n";
+        return kExitFailed;
+    }
+    const auto in = [&](const std::string& name) { return (std::filesystem::path(dir) / name).string(); };
+
+    std::string command = "midiupdate pack -o " + ShellQuote(in("rebuilt.upd")) + " --product " +
+                          ShellQuote(Cp1252ToUtf8(update->productName)) + " --version " +
+                          VersionText(update->version);
+    if (!update->message.empty())
+        command += " --message " + ShellQuote(Cp1252ToUtf8(EscapedLineBreaks(update->message)));
+    if (!update->image.empty()) {
+        // A PNG keeps its kind in its name, so that it opens as a picture.
+        const bool png = update->image.size() >= 8 && update->image[0] == 0x89 && update->image[1] == 'P';
+        const std::string imagePath = in(png ? "image.png" : "image.bin");
+        if (!WriteFileBytes(imagePath, update->image.data(), update->image.size(), io)) return kExitFailed;
+        command += " --image " + ShellQuote(imagePath);
+    }
+    const std::string settings = Cp1252ToUtf8(SettingsRecord(*update));
+    if (!WriteFileBytes(in("port-settings.txt"), settings.data(), settings.size(), io)) return kExitFailed;
+    command += " --port-settings \"$(cat " + ShellQuote(in("port-settings.txt")) + ")\"";
+    for (std::size_t i = 0; i < update->portions.size(); ++i) {
+        const SysExPortion& portion = update->portions[i];
+        const std::string portionPath = in("portion-" + std::to_string(i + 1) + ".syx");
+        if (!WriteFileBytes(portionPath, portion.data.data(), portion.data.size(), io)) return kExitFailed;
+        command += " --portion " + ShellQuote(portionPath + "@" + std::to_string(portion.delay));
+    }
+    io.out << "Wrote " << update->portions.size() << " portion file(s), the port settings"
+           << (update->image.empty() ? "" : " and the picture") << " to " << dir << ".\n"
+           << "To rebuild an equivalent update file:\n"
+           << command << "\n";
     return kExitOk;
 }
 
@@ -360,13 +450,81 @@ Forecast ForecastRun(const Update& update, const DeviceBehaviour& behaviour) {
     return {recorder.times, clock.NowMs()};
 }
 
+std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, std::string& error) {
+    std::unique_ptr<MidiSystem> system = io.openMidiSystem ? io.openMidiSystem(error) : OpenPlatformMidiSystem(error);
+    if (!system && error.empty()) error = "no MIDI system available";
+    return system;
+}
+
+// A raw SysEx file names no port: the person at the terminal picks one of the output ports, all
+// of them listed as the system lists them. Nothing chosen cancels the update.
+std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io) {
+    if (!io.inIsTty) {
+        io.err << "midiupdate: a raw SysEx file names no MIDI port and there is no terminal to ask on:\n"
+                  "give the output port with --port NAME (see midiupdate ports)\n";
+        return std::nullopt;
+    }
+    const std::vector<MidiPortEntry> outputs = system.OutputPorts();
+    if (outputs.empty()) {
+        io.err << "midiupdate: there is no MIDI output port to send to.\nUpdate canceled\n";
+        return std::nullopt;
+    }
+    io.out << "Please select a MIDI port:\n";
+    for (std::size_t i = 0; i < outputs.size(); ++i) io.out << "  " << (i + 1) << ") " << outputs[i].name << "\n";
+    io.out << "Port number (Enter for none): " << std::flush;
+    std::string line;
+    std::getline(io.in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    std::optional<unsigned long> choice = ParseUnsigned(line, outputs.size());
+    if (!choice || *choice == 0) {
+        io.err << "midiupdate: Update canceled\n";
+        return std::nullopt;
+    }
+    return outputs[*choice - 1].name;
+}
+
+// --- ports -----------------------------------------------------------------------------------
+
+void PrintPorts(const char* title, const std::vector<MidiPortEntry>& ports, std::ostream& out) {
+    out << title << "\n";
+    if (ports.empty()) out << "  (none)\n";
+    for (const MidiPortEntry& p : ports) {
+        out << "  #" << p.id << "  '" << p.name << "'";
+        if (p.skipped) out << "  (skipped by the port search)";
+        out << "\n";
+    }
+}
+
+int Ports(Args& args, CliIo& io) {
+    if (!args.Done()) Usage("ports takes no arguments");
+    args.Ready({});
+    std::string error;
+    std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, error);
+    if (!system) {
+        io.err << "midiupdate: " << error << "\n";
+        return kExitFailed;
+    }
+    const std::vector<MidiPortEntry> outputs = system->OutputPorts();
+    const std::vector<MidiPortEntry> inputs = system->InputPorts();
+    if (outputs.empty() && inputs.empty()) {
+        io.out << "No MIDI ports found (" << system->Name() << ").\n";
+        return kExitOk;
+    }
+    PrintPorts(("MIDI output ports (" + system->Name() + "):").c_str(), outputs, io.out);
+    PrintPorts(("MIDI input ports (" + system->Name() + "):").c_str(), inputs, io.out);
+    return kExitOk;
+}
+
 int Send(Args& args, CliIo& io) {
     std::string path;
     bool haveVirtual = false, dryRun = false, yes = false, events = false;
     std::string behaviourText;
+    std::optional<std::string> portName;
     while (!args.Done()) {
         std::string a = args.Take();
-        if (a == "--virtual") {
+        if (a == "--port") {
+            portName = args.Value(a);
+        } else if (a == "--virtual") {
             haveVirtual = true;
         } else if (a.rfind("--virtual=", 0) == 0) {
             haveVirtual = true;
@@ -386,8 +544,7 @@ int Send(Args& args, CliIo& io) {
         }
     }
     if (path.empty()) Usage("send needs a file");
-    if (!haveVirtual && !dryRun)
-        Usage("real MIDI ports are not supported yet: use --virtual or --dry-run");
+    if (portName && (haveVirtual || dryRun)) Usage("--port sends to a real port: leave out --virtual and --dry-run");
     DeviceBehaviour behaviour;
     try {
         behaviour = ParseDeviceBehaviour(behaviourText);
@@ -398,6 +555,31 @@ int Send(Args& args, CliIo& io) {
 
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
+
+    // A real run: the platform's MIDI system and the port that the file's names (or the user's
+    // choice) pick out.
+    std::unique_ptr<MidiSystem> system;
+    std::unique_ptr<MidiPort> realPort;
+    if (!haveVirtual && !dryRun) {
+        std::string error;
+        system = OpenMidiSystem(io, error);
+        if (!system) {
+            io.err << "midiupdate: " << error << "\n";
+            return kExitFailed;
+        }
+        if (!portName && update->isRawSysEx) {
+            portName = ChoosePort(*system, io);
+            if (!portName) return kExitFailed;
+        }
+        // As the choice in the program's dialog does: the chosen name is the only name looked for.
+        if (portName && !portName->empty()) update->winPort.names = {*portName};
+        realPort = system->MakePort(update->winPort);
+    }
+    auto run = [&](UpdateProgress& progress) {
+        if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
+        SimpleSysExSender sender(*realPort);
+        return sender.Send(*update, progress);
+    };
 
     SimulatedClock simulated;
     std::optional<ScopedClock> useSimulated;
@@ -415,14 +597,14 @@ int Send(Args& args, CliIo& io) {
     std::string verdictText;
     if (events) {
         EventsReporter reporter(io.out, clock, ack);
-        verdict = RunAgainstVirtualDevice(*update, behaviour, reporter);
+        verdict = run(reporter);
     } else {
         TerminalReporter reporter(io.out, io.outIsTty, clock, ack);
         if (io.outIsTty && !dryRun) {
             Forecast forecast = ForecastRun(*update, behaviour);
             reporter.SetForecast(forecast.times, forecast.totalMs);
         }
-        verdict = RunAgainstVirtualDevice(*update, behaviour, reporter);
+        verdict = run(reporter);
         reporter.Finish();
         verdictText = reporter.Verdict();
     }
@@ -440,6 +622,7 @@ int Send(Args& args, CliIo& io) {
 int RunCli(const std::vector<std::string>& argv, CliIo& io) {
     // The options that every command takes may stand anywhere.
     Args args;
+    std::string command;
     std::string logPath;
     bool verbose = false;
     try {
@@ -454,9 +637,18 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             }
         }
         if (args.Done()) Usage("no command given");
-        std::string command = args.Take();
-        if (command == "--help" || command == "-h" || command == "help") {
-            io.out << kHelp << "\n" << kUsage;
+        command = args.Take();
+        if (command == "--help" || command == "-h") {
+            io.out << CommandHelp("");
+            return kExitOk;
+        }
+        if (command == "help") {
+            const std::string topic = args.Done() ? std::string() : args.Take();
+            command = "help";
+            if (!args.Done()) Usage("help takes one command name");
+            const std::string text = CommandHelp(topic);
+            if (text.empty()) Usage("no such command: " + topic);
+            io.out << text;
             return kExitOk;
         }
         if (command == "--version") {
@@ -465,7 +657,9 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
         }
         for (const std::string& a : args.items)
             if (a == "--help" || a == "-h") {
-                io.out << kUsage;
+                const std::string text = CommandHelp(command);
+                if (text.empty()) break;  // an unknown command is reported below
+                io.out << text;
                 return kExitOk;
             }
         LogRouting routing(logPath, verbose);
@@ -473,15 +667,22 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
         try {
             if (command == "info") return Info(args, io);
             if (command == "pack") return Pack(args, io);
+            if (command == "unpack") return Unpack(args, io);
             if (command == "send") return Send(args, io);
+            if (command == "ports") return Ports(args, io);
         } catch (const RunCancelled&) {
             io.out.flush();
             io.err << "\nmidiupdate: interrupted; the update was stopped and the port closed.\n";
             return kExitCancelled;
         }
-        Usage("unknown command: " + command);
+        const std::string unknown = command;
+        command.clear();  // show every command's usage
+        Usage("unknown command: " + unknown);
     } catch (const UsageError& e) {
-        io.err << "midiupdate: " << e.text << "\n" << kUsage;
+        // The one thing that was wrong, and the usage of that command only.
+        io.err << "midiupdate: " << e.text << "\n" << CommandUsage(command)
+               << "(midiupdate help " << (CommandHelp(command).empty() ? std::string() : command + " ")
+               << "explains more)\n";
         return kExitUsage;
     } catch (const std::exception& e) {
         // Reaching here has unwound the command, closing any port it had open.

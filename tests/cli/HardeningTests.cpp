@@ -64,7 +64,7 @@ TEST(LogFile, NeverEmptiesAFileTheCommandWorksOnNorOpensBeforeTheCommandLineIsGo
                                   "--log", out}, out},
         {"unknown option", {"info", "--bogus", upd, "--log", keep}, keep},
         {"unknown command", {"frobnicate", "--log", keep}, keep},
-        {"send without a device", {"send", upd, "--log", keep}, keep},
+        {"send with a bad device behaviour", {"send", upd, "--dry-run", "--virtual=status=bogus", "--log", keep}, keep},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,0 +1,8 @@
+// Which MIDI system the command line uses on this platform.
+
+#include "MidiSystem.h"
+
+std::unique_ptr<MidiSystem> OpenPlatformMidiSystem(std::string& error) {
+    error = "no MIDI system available: this build has no MIDI support for this platform";
+    return nullptr;
+}
