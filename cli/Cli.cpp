@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "Clock.h"
@@ -42,6 +44,33 @@ void FileSink(void* context, const char* text, std::size_t length) {
     std::fflush(file);
 }
 
+// --verbose: each line begins with the milliseconds since the program started, so that waits and
+// pauses can be read off the log. The log calls its sink under its own lock, one call per text.
+struct TimedSink {
+    std::FILE* file = nullptr;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool atLineStart = true;
+
+    static void Write(void* context, const char* text, std::size_t length) {
+        TimedSink& sink = *static_cast<TimedSink*>(context);
+        for (std::size_t i = 0; i < length;) {
+            if (sink.atLineStart) {
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - sink.start)
+                                    .count();
+                std::fprintf(sink.file, "[%7lld ms] ", static_cast<long long>(ms));
+                sink.atLineStart = false;
+            }
+            const char* newline = static_cast<const char*>(std::memchr(text + i, '\n', length - i));
+            const std::size_t end = newline ? static_cast<std::size_t>(newline - text) + 1 : length;
+            std::fwrite(text + i, 1, end - i, sink.file);
+            if (newline) sink.atLineStart = true;
+            i = end;
+        }
+        std::fflush(sink.file);
+    }
+};
+
 // The log file is opened only once a command has checked its command line, so a mistyped command
 // never empties it, and never when it is one of the files the command works on: opening it for
 // writing would empty that file.
@@ -59,7 +88,8 @@ public:
             if (!file) Usage("cannot write the log file '" + path + "': " + std::strerror(errno));
             SetLogSink(&FileSink, file);
         } else if (verbose) {
-            SetLogSink(&FileSink, stderr);
+            timed.file = stderr;
+            SetLogSink(&TimedSink::Write, &timed);
         }
     }
     ~LogRouting() {
@@ -74,6 +104,7 @@ private:
     bool verbose;
     bool started = false;
     std::FILE* file = nullptr;
+    TimedSink timed;
 };
 
 // The command line after the command word, with the options every command takes removed.
@@ -134,6 +165,18 @@ std::string LineBreaksFromEscapes(const std::string& text) {
 // Loads an update file as the program does; on failure tells the user why, the loader's own
 // message on the last line.
 std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
+    if (path == "-") {
+        // Standard input cannot go back to its start: it is read whole, then loaded like a file.
+        std::ostringstream bytes(std::ios::binary);
+        bytes << io.in.rdbuf();
+        std::istringstream stream(bytes.str(), std::ios::binary);
+        try {
+            return std::make_unique<Update>(stream);
+        } catch (const std::exception& e) {
+            io.err << "midiupdate: could not load standard input:\n" << e.what() << "\n";
+            return nullptr;
+        }
+    }
     std::ifstream file(path, std::ios::binary);
     int openError = file ? 0 : errno;
     std::error_code ignored;
@@ -515,11 +558,96 @@ int Ports(Args& args, CliIo& io) {
     return kExitOk;
 }
 
+// The verdict's name in --events.
+const char* VerdictName(UpdateVerdict verdict) {
+    switch (verdict) {
+        case UpdateVerdict::Updated: return "updated";
+        case UpdateVerdict::SentCheckDevice: return "sent_check_device";
+        case UpdateVerdict::SentNotConfirmed: return "sent_not_confirmed";
+        case UpdateVerdict::SentReportsVersion: return "sent_reports_version";
+        case UpdateVerdict::VersionDiffers: return "version_differs";
+        case UpdateVerdict::DeviceError: return "device_error";
+    }
+    return "device_error";
+}
+
+// Pacing values given on the command line replace the file's for this run.
+struct PacingOverrides {
+    std::optional<std::int32_t> ideal, max, delay, unprepDelay;
+    std::optional<bool> chunks;
+
+    void ApplyTo(PortSettings& settings) const {
+        if (ideal) settings.ideal = *ideal;
+        if (max) settings.max = *max;
+        if (delay) settings.delay = *delay;
+        if (unprepDelay) settings.unprepDelay = *unprepDelay;
+        if (chunks) settings.chunks = *chunks;
+    }
+};
+
+std::int32_t ParsePacingNumber(const std::string& option, const std::string& text, bool allowNegative) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::optional<unsigned long> value = ParseUnsigned(negative ? text.substr(1) : text, 0x7FFFFFFFul);
+    if (!value || (negative && !allowNegative))
+        Usage(option + " takes a whole number" + (allowNegative ? "" : " of at least 0") +
+              " up to 2147483647, not '" + text + "'");
+    return negative ? -static_cast<std::int32_t>(*value) : static_cast<std::int32_t>(*value);
+}
+
+// What is about to happen, before anything is sent: the counterpart of the program's
+// confirmation dialog.
+void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::ostream& out) {
+    const std::uint32_t total = TotalSysExSize(u);
+    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
+    out << "Version:     " << VersionText(u.version)
+        << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
+    if (!u.message.empty()) {
+        out << "Message:\n";
+        PrintIndented(out, Cp1252ToUtf8(u.message));
+    }
+    out << "Send to:     " << target << "\n";
+    out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
+        << ") in all\n";
+    out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
+}
+
+std::string PortNamesText(const std::set<std::string>& names) {
+    if (names.empty()) return "the first MIDI port found";
+    std::string text = "a MIDI port named ";
+    bool first = true;
+    for (const std::string& name : names) {
+        text += (first ? "\"" : " or \"") + Cp1252ToUtf8(name) + "\"";
+        first = false;
+    }
+    return text;
+}
+
+// Asks before a real device is updated. True to go ahead.
+bool ConfirmSend(CliIo& io, bool yes, bool fileFromInput, std::ostream& talk, int& refusal) {
+    if (yes) return true;
+    if (!io.inIsTty || fileFromInput) {
+        io.err << "midiupdate: nothing was sent: there is no terminal to ask \"Update now?\" on; give --yes "
+                  "to update without asking\n";
+        refusal = kExitUsage;
+        return false;
+    }
+    talk << "Update now? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(io.in, answer);
+    if (CancelRequested()) throw RunCancelled();
+    while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+    if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES") return true;
+    io.err << "midiupdate: Update canceled; nothing was sent.\n";
+    refusal = kExitFailed;
+    return false;
+}
+
 int Send(Args& args, CliIo& io) {
     std::string path;
     bool haveVirtual = false, dryRun = false, yes = false, events = false;
     std::string behaviourText;
     std::optional<std::string> portName;
+    PacingOverrides pacing;
     while (!args.Done()) {
         std::string a = args.Take();
         if (a == "--port") {
@@ -535,6 +663,19 @@ int Send(Args& args, CliIo& io) {
             yes = true;
         } else if (a == "--events") {
             events = true;
+        } else if (a == "--ideal") {
+            pacing.ideal = ParsePacingNumber(a, args.Value(a), false);
+            if (*pacing.ideal == 0) Usage("--ideal must be at least 1: a chunk holds at least one byte");
+        } else if (a == "--max") {
+            pacing.max = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--delay") {
+            pacing.delay = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--unprep-delay") {
+            pacing.unprepDelay = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--chunks") {
+            const std::string value = args.Value(a);
+            if (value != "yes" && value != "no") Usage("--chunks takes yes or no, not '" + value + "'");
+            pacing.chunks = value == "yes";
         } else if (a.size() > 1 && a[0] == '-') {
             Usage("unknown option for send: " + a);
         } else if (path.empty()) {
@@ -553,68 +694,88 @@ int Send(Args& args, CliIo& io) {
     }
     args.Ready({path});
 
-    std::unique_ptr<Update> update = LoadUpdate(path, io);
-    if (!update) return kExitFailed;
-
-    // A real run: the platform's MIDI system and the port that the file's names (or the user's
-    // choice) pick out.
-    std::unique_ptr<MidiSystem> system;
-    std::unique_ptr<MidiPort> realPort;
-    if (!haveVirtual && !dryRun) {
-        std::string error;
-        system = OpenMidiSystem(io, error);
-        if (!system) {
-            io.err << "midiupdate: " << error << "\n";
-            return kExitFailed;
-        }
-        if (!portName && update->isRawSysEx) {
-            portName = ChoosePort(*system, io);
-            if (!portName) return kExitFailed;
-        }
-        // As the choice in the program's dialog does: the chosen name is the only name looked for.
-        if (portName && !portName->empty()) update->winPort.names = {*portName};
-        realPort = system->MakePort(update->winPort);
-    }
-    auto run = [&](UpdateProgress& progress) {
-        if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
-        SimpleSysExSender sender(*realPort);
-        return sender.Send(*update, progress);
-    };
-
+    // From here on the command line was good: with --events every way out ends in a verdict line.
     SimulatedClock simulated;
     std::optional<ScopedClock> useSimulated;
     if (dryRun) useSimulated.emplace(simulated);
     Clock& clock = CurrentClock();
-
-    // Where a person answers: only a real run with a person at the keyboard waits.
     Acknowledger ack;
     if (!yes && !dryRun) {
         ack.in = &io.in;
         ack.prompt = events ? &io.err : &io.out;
     }
+    std::optional<EventsReporter> eventsReporter;
+    if (events) eventsReporter.emplace(io.out, clock, ack);
+    const auto finish = [&](const char* verdict, int status) {
+        if (eventsReporter) eventsReporter->Verdict(verdict, status);
+        return status;
+    };
+    // The person reads the preview and answers on the terminal; JSON lines stay alone on stdout.
+    std::ostream& talk = events ? io.err : io.out;
 
-    UpdateVerdict verdict;
-    std::string verdictText;
-    if (events) {
-        EventsReporter reporter(io.out, clock, ack);
-        verdict = run(reporter);
-    } else {
-        TerminalReporter reporter(io.out, io.outIsTty, clock, ack);
-        if (io.outIsTty && !dryRun) {
-            Forecast forecast = ForecastRun(*update, behaviour);
-            reporter.SetForecast(forecast.times, forecast.totalMs);
+    std::unique_ptr<Update> update = LoadUpdate(path, io);
+    if (!update) return finish("not_loaded", kExitFailed);
+    pacing.ApplyTo(update->winPort);
+
+    try {
+        // A real run: the platform's MIDI system and the port that the file's names (or the
+        // user's choice) pick out.
+        std::unique_ptr<MidiSystem> system;
+        std::unique_ptr<MidiPort> realPort;
+        std::string target = "the built-in virtual device";
+        if (!haveVirtual && !dryRun) {
+            std::string error;
+            system = OpenMidiSystem(io, error);
+            if (!system) {
+                io.err << "midiupdate: " << error << "\n";
+                return finish("no_midi_system", kExitFailed);
+            }
+            if (!portName && update->isRawSysEx) {
+                portName = ChoosePort(*system, io);
+                if (!portName) return finish("canceled", kExitFailed);
+            }
+            // As the choice in the program's dialog does: the chosen name is the only name looked for.
+            if (portName && !portName->empty()) update->winPort.names = {*portName};
+            target = PortNamesText(update->winPort.names) + " (" + system->Name() + ")";
         }
-        verdict = run(reporter);
-        reporter.Finish();
-        verdictText = reporter.Verdict();
+
+        const Forecast forecast = ForecastRun(*update, behaviour);
+        PrintSendPreview(*update, target, forecast.totalMs, talk);
+        talk << "\n";
+        // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
+        if (system) {
+            int refusal = kExitFailed;
+            if (!ConfirmSend(io, yes, path == "-", talk, refusal))
+                return finish(refusal == kExitUsage ? "refused" : "canceled", refusal);
+            realPort = system->MakePort(update->winPort);
+        }
+        auto run = [&](UpdateProgress& progress) {
+            if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
+            SimpleSysExSender sender(*realPort);
+            return sender.Send(*update, progress);
+        };
+
+        UpdateVerdict verdict;
+        std::string verdictText;
+        if (eventsReporter) {
+            verdict = run(*eventsReporter);
+        } else {
+            TerminalReporter reporter(io.out, io.outIsTty, clock, ack, io.columns);
+            if (io.outIsTty && !dryRun) reporter.SetForecast(forecast.times, forecast.totalMs);
+            verdict = run(reporter);
+            reporter.Finish();
+            verdictText = reporter.Verdict();
+        }
+        if (dryRun) {
+            talk << "Dry run: on a real device this update would take about " << FormatDuration(simulated.NowMs())
+                 << " (" << simulated.NowMs() << " ms), not counting time spent at messages.\n";
+        }
+        if (!events) io.out << Cp1252ToUtf8(verdictText) << "\n";
+        return finish(VerdictName(verdict), ExitStatusFor(verdict));
+    } catch (const RunCancelled&) {
+        finish("interrupted", kExitCancelled);
+        throw;
     }
-    if (dryRun) {
-        std::ostream& note = events ? io.err : io.out;
-        note << "Dry run: on a real device this update would take about " << FormatDuration(simulated.NowMs())
-             << " (" << simulated.NowMs() << " ms), not counting time spent at messages.\n";
-    }
-    if (!events) io.out << verdictText << "\n";
-    return ExitStatusFor(verdict);
 }
 
 }  // namespace

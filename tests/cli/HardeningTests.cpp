@@ -210,7 +210,8 @@ TEST(CommandLine, AnExceptionDuringARunIsReportedAndThePortClosed) {
     const int status = RunCli({"send", upd, "--dry-run", "--events", "--log", log}, io);
 
     EXPECT_EQ(status, kExitFailed);
-    EXPECT_EQ(err.str().rfind("midiupdate: ", 0), 0u) << err.str();
+    const std::size_t lastLine = err.str().rfind('\n', err.str().size() - 2);
+    EXPECT_EQ(err.str().substr(lastLine + 1).rfind("midiupdate: ", 0), 0u) << err.str();
     EXPECT_EQ(outBuf.text.size(), 500u);
     const std::string text = Text(log);
     const std::size_t opened = text.rfind("VirtualDevice: port opened");
