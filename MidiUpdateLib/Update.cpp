@@ -231,11 +231,14 @@ bool ReadPortSettings(UpdateFileReader& reader, Update& update) {
     return complete;
 }
 
-bool SkipMacNames(UpdateFileReader& reader) {
-    // Read only to move past it: these names are for another platform.
+bool ReadMacNames(UpdateFileReader& reader, Update& update) {
+    // The names the device's ports have on macOS. A list cut short is not used: a cut name would
+    // match other devices than the one meant.
     std::string text;
     bool countRead = false;
-    return reader.ReadString(text, countRead);
+    const bool complete = reader.ReadString(text, countRead);
+    if (complete) ParseNameList(update.macNames, text);
+    return complete;
 }
 
 // A tag cut short by the end of the file ends the records quietly.
@@ -246,7 +249,7 @@ bool ReadRecord(UpdateFileReader& reader, Update& update) {
         case kPortionTag: return ReadPortion(reader, update);
         case kImageTag: return ReadImage(reader, update);
         case kPortSettingsTag: return ReadPortSettings(reader, update);
-        case kMacNamesTag: return SkipMacNames(reader);
+        case kMacNamesTag: return ReadMacNames(reader, update);
         default:
             // Points a developer at the check that refused the file.
             std::fprintf(stderr, "%s:%u\n", kSourceName, static_cast<unsigned>(__LINE__));
