@@ -12,6 +12,7 @@
 #include "Clock.h"
 #include "Json.h"
 #include "Log.h"
+#include "MidiSystem.h"
 #include "Reporters.h"
 #include "SysExSender.h"
 #include "Update.h"
@@ -28,7 +29,8 @@ const char* const kUsage =
     "       midiupdate pack -o OUT.upd --product NAME --version MAJOR.MINOR [--message TEXT]\n"
     "                  [--image FILE] [--port-settings TEXT]... [--mac-names TEXT]\n"
     "                  --portion FILE.syx[@DELAY_MS]...\n"
-    "       midiupdate send FILE (--virtual[=BEHAVIOUR] | --dry-run) [--yes] [--events]\n"
+    "       midiupdate send FILE [--port NAME | --virtual[=BEHAVIOUR] | --dry-run] [--yes] [--events]\n"
+    "       midiupdate ports\n"
     "       midiupdate --help | --version\n"
     "options for every command: [--log FILE] [--verbose]\n";
 
@@ -41,8 +43,11 @@ const char* const kHelp =
     "                       backslash-n (or a real line break) starts a new line\n"
     "  send FILE ...        run the update: send every portion, wait for the device's\n"
     "                       status and print the verdict\n"
+    "  ports                list the MIDI output and input ports as the port search sees them\n"
     "\n"
     "send options:\n"
+    "  --port NAME          send to the port of this name instead of the ones the file names\n"
+    "                       (a raw SysEx file without it asks for a port on a terminal)\n"
     "  --virtual[=B]        use the built-in virtual device; B is a comma-separated list of\n"
     "                       status=accept|fail|none|install:N, identity=MAJOR.MINOR|none,\n"
     "                       offline=MS\n"
@@ -349,13 +354,80 @@ Forecast ForecastRun(const Update& update, const DeviceBehaviour& behaviour) {
     return {recorder.times, clock.NowMs()};
 }
 
+std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, std::string& error) {
+    std::unique_ptr<MidiSystem> system = io.openMidiSystem ? io.openMidiSystem(error) : OpenPlatformMidiSystem(error);
+    if (!system && error.empty()) error = "no MIDI system available";
+    return system;
+}
+
+// A raw SysEx file names no port: the person at the terminal picks one of the output ports, all
+// of them listed as the system lists them. Nothing chosen cancels the update.
+std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io) {
+    if (!io.inIsTty) {
+        io.err << "midiupdate: a raw SysEx file names no MIDI port and there is no terminal to ask on:\n"
+                  "give the output port with --port NAME (see midiupdate ports)\n";
+        return std::nullopt;
+    }
+    const std::vector<MidiPortEntry> outputs = system.OutputPorts();
+    if (outputs.empty()) {
+        io.err << "midiupdate: there is no MIDI output port to send to.\nUpdate canceled\n";
+        return std::nullopt;
+    }
+    io.out << "Please select a MIDI port:\n";
+    for (std::size_t i = 0; i < outputs.size(); ++i) io.out << "  " << (i + 1) << ") " << outputs[i].name << "\n";
+    io.out << "Port number (Enter for none): " << std::flush;
+    std::string line;
+    std::getline(io.in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    std::optional<unsigned long> choice = ParseUnsigned(line, outputs.size());
+    if (!choice || *choice == 0) {
+        io.err << "midiupdate: Update canceled\n";
+        return std::nullopt;
+    }
+    return outputs[*choice - 1].name;
+}
+
+// --- ports -----------------------------------------------------------------------------------
+
+void PrintPorts(const char* title, const std::vector<MidiPortEntry>& ports, std::ostream& out) {
+    out << title << "\n";
+    if (ports.empty()) out << "  (none)\n";
+    for (const MidiPortEntry& p : ports) {
+        out << "  #" << p.id << "  '" << p.name << "'";
+        if (p.skipped) out << "  (skipped by the port search)";
+        out << "\n";
+    }
+}
+
+int Ports(Args& args, CliIo& io) {
+    if (!args.Done()) Usage("ports takes no arguments");
+    std::string error;
+    std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, error);
+    if (!system) {
+        io.err << "midiupdate: " << error << "\n";
+        return kExitFailed;
+    }
+    const std::vector<MidiPortEntry> outputs = system->OutputPorts();
+    const std::vector<MidiPortEntry> inputs = system->InputPorts();
+    if (outputs.empty() && inputs.empty()) {
+        io.out << "No MIDI ports found (" << system->Name() << ").\n";
+        return kExitOk;
+    }
+    PrintPorts(("MIDI output ports (" + system->Name() + "):").c_str(), outputs, io.out);
+    PrintPorts(("MIDI input ports (" + system->Name() + "):").c_str(), inputs, io.out);
+    return kExitOk;
+}
+
 int Send(Args& args, CliIo& io) {
     std::string path;
     bool haveVirtual = false, dryRun = false, yes = false, events = false;
     std::string behaviourText;
+    std::optional<std::string> portName;
     while (!args.Done()) {
         std::string a = args.Take();
-        if (a == "--virtual") {
+        if (a == "--port") {
+            portName = args.Value(a);
+        } else if (a == "--virtual") {
             haveVirtual = true;
         } else if (a.rfind("--virtual=", 0) == 0) {
             haveVirtual = true;
@@ -375,8 +447,7 @@ int Send(Args& args, CliIo& io) {
         }
     }
     if (path.empty()) Usage("send needs a file");
-    if (!haveVirtual && !dryRun)
-        Usage("real MIDI ports are not supported yet: use --virtual or --dry-run");
+    if (portName && (haveVirtual || dryRun)) Usage("--port sends to a real port: leave out --virtual and --dry-run");
     DeviceBehaviour behaviour;
     try {
         behaviour = ParseDeviceBehaviour(behaviourText);
@@ -386,6 +457,31 @@ int Send(Args& args, CliIo& io) {
 
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
+
+    // A real run: the platform's MIDI system and the port that the file's names (or the user's
+    // choice) pick out.
+    std::unique_ptr<MidiSystem> system;
+    std::unique_ptr<MidiPort> realPort;
+    if (!haveVirtual && !dryRun) {
+        std::string error;
+        system = OpenMidiSystem(io, error);
+        if (!system) {
+            io.err << "midiupdate: " << error << "\n";
+            return kExitFailed;
+        }
+        if (!portName && update->isRawSysEx) {
+            portName = ChoosePort(*system, io);
+            if (!portName) return kExitFailed;
+        }
+        // As the choice in the program's dialog does: the chosen name is the only name looked for.
+        if (portName && !portName->empty()) update->winPort.names = {*portName};
+        realPort = system->MakePort(update->winPort);
+    }
+    auto run = [&](UpdateProgress& progress) {
+        if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
+        SimpleSysExSender sender(*realPort);
+        return sender.Send(*update, progress);
+    };
 
     SimulatedClock simulated;
     std::optional<ScopedClock> useSimulated;
@@ -403,14 +499,14 @@ int Send(Args& args, CliIo& io) {
     std::string verdictText;
     if (events) {
         EventsReporter reporter(io.out, clock, ack);
-        verdict = RunAgainstVirtualDevice(*update, behaviour, reporter);
+        verdict = run(reporter);
     } else {
         TerminalReporter reporter(io.out, io.outIsTty, clock, ack);
         if (io.outIsTty && !dryRun) {
             Forecast forecast = ForecastRun(*update, behaviour);
             reporter.SetForecast(forecast.times, forecast.totalMs);
         }
-        verdict = RunAgainstVirtualDevice(*update, behaviour, reporter);
+        verdict = run(reporter);
         reporter.Finish();
         verdictText = reporter.Verdict();
     }
@@ -461,6 +557,7 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             if (command == "info") return Info(args, io);
             if (command == "pack") return Pack(args, io);
             if (command == "send") return Send(args, io);
+            if (command == "ports") return Ports(args, io);
         } catch (const RunCancelled&) {
             io.out.flush();
             io.err << "\nmidiupdate: interrupted; the update was stopped and the port closed.\n";

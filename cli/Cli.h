@@ -6,11 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "MidiSystem.h"
+
 struct CliIo {
+    CliIo(std::ostream& out_, std::ostream& err_, std::istream& in_, bool outIsTty_ = false)
+        : out(out_), err(err_), in(in_), outIsTty(outIsTty_) {}
+
     std::ostream& out;
     std::ostream& err;
     std::istream& in;
     bool outIsTty = false;  // draw a progress bar instead of plain status lines
+    bool inIsTty = false;   // a person can answer questions (the choice of a port)
+    // Where real MIDI ports come from; empty means the platform's own system.
+    MidiSystemFactory openMidiSystem;
 };
 
 // Exit statuses.

@@ -36,5 +36,6 @@ int main(int argc, char** argv) {
     InstallInterruptHandler();
     std::vector<std::string> args(argv + 1, argv + argc);
     CliIo io{std::cout, std::cerr, std::cin, MIDIUPDATE_ISATTY(1) != 0};
+    io.inIsTty = MIDIUPDATE_ISATTY(0) != 0;
     return RunCli(args, io);
 }

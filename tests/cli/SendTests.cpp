@@ -203,11 +203,23 @@ TEST(Send, PlainOutputIsOneLinePerStatusThenTheVerdict) {
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
 }
 
-TEST(Send, RefusesToRunWithoutAPortOrWithAnUnknownBehaviour) {
+TEST(Send, RefusesToRunWithoutAMidiSystemOrWithAnUnknownBehaviour) {
     TempDir dir;
     std::string path = dir.WriteUpdate("one.upd", OnePortion());
+    {
+        // A real run needs the platform's MIDI system; here there is none to give.
+        std::ostringstream out, err;
+        std::istringstream in;
+        CliIo io{out, err, in};
+        io.openMidiSystem = [](std::string& error) {
+            error = "no MIDI system available: test";
+            return std::unique_ptr<MidiSystem>();
+        };
+        EXPECT_EQ(RunCli({"send", path}, io), 1);
+        EXPECT_EQ(err.str(), "midiupdate: no MIDI system available: test\n");
+    }
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"send", path}, {"send", path, "--virtual=status=maybe"}, {"send", path, "--virtual=colour=blue"},
+             {"send", path, "--port", "Foo", "--virtual"}, {"send", path, "--virtual=status=maybe"}, {"send", path, "--virtual=colour=blue"},
              {"send", "--virtual"}, {"send", path, "--dry-run", "--fast"}}) {
         CliRun run = RunMidiUpdate(args);
         EXPECT_EQ(run.status, 2) << args.back();

@@ -1,0 +1,13 @@
+#pragma once
+// The command line's MIDI over winmm and the Windows MIDI port (off Windows: over the simulated
+// winmm layer, which is how its tests run).
+
+#include "MidiSystem.h"
+
+class WinmmMidiSystem : public MidiSystem {
+public:
+    std::string Name() const override { return "winmm"; }
+    std::vector<MidiPortEntry> OutputPorts() override;
+    std::vector<MidiPortEntry> InputPorts() override;
+    std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override;
+};

@@ -1,0 +1,156 @@
+// The command line over a MIDI system: listing ports, choosing one for a raw SysEx file, and what
+// happens when there is no system at all.
+
+#include <gtest/gtest.h>
+
+#include "CliTestSupport.h"
+#include "Clock.h"
+#include "MidiSystem.h"
+
+namespace {
+
+// A MIDI system with fixed port lists whose ports go nowhere; records the settings it was given.
+class ListedSystem : public MidiSystem {
+public:
+    std::vector<MidiPortEntry> outputs, inputs;
+    std::vector<PortSettings>* made = nullptr;
+
+    std::string Name() const override { return "test"; }
+    std::vector<MidiPortEntry> OutputPorts() override { return outputs; }
+    std::vector<MidiPortEntry> InputPorts() override { return inputs; }
+    std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override {
+        if (made) made->push_back(settings);
+        return std::make_unique<DeadPort>();
+    }
+
+private:
+    // Takes everything and never answers: a run ends unconfirmed.
+    class DeadPort : public MidiPort {
+    public:
+        std::int32_t GetIdealChunkSize() override { return 1024; }
+        std::int32_t GetMaxChunkSize() override { return 3072; }
+        bool IsConnected() override { return true; }
+        void Disconnect() override {}
+        void Send(const std::uint8_t*, std::uint32_t) override {}
+    };
+};
+
+CliRun RunWith(const std::vector<std::string>& args, MidiSystemFactory factory, const std::string& input = "",
+               bool inTty = false) {
+    std::ostringstream out, err;
+    std::istringstream in(input);
+    CliIo io{out, err, in, false};
+    io.inIsTty = inTty;
+    io.openMidiSystem = std::move(factory);
+    CliRun run;
+    run.status = RunCli(args, io);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+MidiSystemFactory Fixed(ListedSystem system) {
+    return [system](std::string&) { return std::make_unique<ListedSystem>(system); };
+}
+
+TEST(Ports, ListsBothDirectionsWithIdsAndWhatTheSearchSkips) {
+    ListedSystem system;
+    system.outputs = {{0, "Microsoft GS Wavetable Synth", true}, {1, "2- Foo", false}};
+    system.inputs = {{0, "Foo In", false}};
+    CliRun run = RunWith({"ports"}, Fixed(system));
+    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_EQ(run.out,
+              "MIDI output ports (test):\n"
+              "  #0  'Microsoft GS Wavetable Synth'  (skipped by the port search)\n"
+              "  #1  '2- Foo'\n"
+              "MIDI input ports (test):\n"
+              "  #0  'Foo In'\n");
+}
+
+TEST(Ports, NoPortsAtAllIsNotAnError) {
+    CliRun run = RunWith({"ports"}, Fixed(ListedSystem{}));
+    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_EQ(run.out, "No MIDI ports found (test).\n");
+}
+
+TEST(Ports, WithoutAMidiSystemSaysSoAndFails) {
+    CliRun run = RunWith({"ports"}, [](std::string& error) {
+        error = "no MIDI system available: none here";
+        return std::unique_ptr<MidiSystem>();
+    });
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_EQ(run.err, "midiupdate: no MIDI system available: none here\n");
+}
+
+// How the port names of a real send are decided, and when a raw SysEx file is refused.
+struct PortChoiceCase {
+    const char* name;
+    bool raw;
+    std::vector<std::string> extraArgs;
+    bool inTty;
+    std::string input;
+    int status;                 // kExitUnconfirmed: the run went ahead (and found no device)
+    std::set<std::string> names;  // the names the port was made with, when it was made
+    std::string errPart;
+};
+
+class PortChoice : public ::testing::TestWithParam<PortChoiceCase> {};
+
+TEST_P(PortChoice, DecidesTheNamesLookedFor) {
+    const PortChoiceCase& c = GetParam();
+    TempDir dir;
+    std::string path;
+    if (c.raw) {
+        path = dir.Write("fw.syx", SysExMessage(40));
+    } else {
+        UpdateFileContents contents;
+        contents.productName = "Pad";
+        contents.version = {1, 2};
+        contents.portSettings = {"win:x:name:Pad Port"};
+        contents.portions.push_back({SysExMessage(40), 0});
+        path = dir.WriteUpdate("fw.upd", contents);
+    }
+    ListedSystem system;
+    system.outputs = {{0, "Microsoft GS Wavetable Synth", true}, {1, "2- Foo", false}};
+    std::vector<PortSettings> made;
+    system.made = &made;
+    std::vector<std::string> args = {"send", path, "--yes"};
+    args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+    SimulatedClock clock;  // the silent device's status polls take no real time
+    ScopedClock use(clock);
+    CliRun run = RunWith(args, [&](std::string&) { return std::make_unique<ListedSystem>(system); }, c.input, c.inTty);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (c.status == kExitUnconfirmed || !c.names.empty()) {
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_EQ(made[0].names, c.names);
+    } else {
+        EXPECT_TRUE(made.empty());
+    }
+    EXPECT_NE(run.err.find(c.errPart), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PortChoice,
+    ::testing::Values(
+        PortChoiceCase{"UpdateFileUsesItsOwnNames", false, {}, false, "", kExitUnconfirmed, {"Pad Port"}, ""},
+        PortChoiceCase{"PortOptionReplacesTheFilesNames", false, {"--port", "2- Foo"}, false, "",
+                       kExitUnconfirmed, {"2- Foo"}, ""},
+        PortChoiceCase{"RawFileWithPortOption", true, {"--port", "Foo"}, false, "", kExitUnconfirmed, {"Foo"}, ""},
+        PortChoiceCase{"RawFileChoiceOnATerminal", true, {}, true, "2\n", kExitUnconfirmed, {"2- Foo"}, ""},
+        PortChoiceCase{"RawFileNoChoiceCancels", true, {}, true, "\n", kExitFailed, {}, "Update canceled"},
+        PortChoiceCase{"RawFileChoiceOutOfRangeCancels", true, {}, true, "3\n", kExitFailed, {}, "Update canceled"},
+        PortChoiceCase{"RawFileWithoutATerminalFailsClearly", true, {}, false, "", kExitFailed, {},
+                       "there is no terminal to ask on"}),
+    [](const ::testing::TestParamInfo<PortChoiceCase>& info) { return std::string(info.param.name); });
+
+TEST(PortChoice, TheNumberedListShowsEveryOutputPort) {
+    TempDir dir;
+    std::string path = dir.Write("fw.syx", SysExMessage(40));
+    ListedSystem system;
+    system.outputs = {{0, "Microsoft GS Wavetable Synth", true}, {1, "2- Foo", false}};
+    CliRun run = RunWith({"send", path, "--yes"}, Fixed(system), "\n", true);
+    EXPECT_EQ(run.out.substr(0, run.out.find("Port number")),
+              "Please select a MIDI port:\n  1) Microsoft GS Wavetable Synth\n  2) 2- Foo\n");
+}
+
+}  // namespace

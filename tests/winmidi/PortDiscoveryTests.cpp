@@ -1,0 +1,89 @@
+// The device search over the system's device lists, and the lists in the log.
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "LayerTestSupport.h"
+#include "PortDiscovery.h"
+#include "TestSupport.h"
+
+namespace {
+
+class PortDiscovery : public LayerTest {};
+
+struct SearchCase {
+    const char* name;
+    std::vector<std::string> outputs;
+    std::vector<int> absentOutputs;  // listed, but their capabilities cannot be read
+    std::set<std::string> names;
+    int expected;
+};
+
+class DeviceSearch : public LayerTest, public ::testing::WithParamInterface<SearchCase> {};
+
+TEST_P(DeviceSearch, FindsTheLowestMatchingId) {
+    const SearchCase& c = GetParam();
+    for (const std::string& name : c.outputs) {
+        winmm_layer::AddOutput(name);
+        winmm_layer::AddInput(name);
+    }
+    for (int id : c.absentOutputs) {
+        winmm_layer::SetOutputPresent(id, false);
+        winmm_layer::SetInputPresent(id, false);
+    }
+    EXPECT_EQ(FindOutputDevice(c.names), c.expected);
+    EXPECT_EQ(FindInputDevice(c.names), c.expected);
+}
+
+const std::string kSynth = "Microsoft GS Wavetable Synth";
+const std::string kMapper = "Microsoft MIDI Mapper";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeviceSearch,
+    ::testing::Values(
+        SearchCase{"NoDevicesAtAll", {}, {}, {"Foo"}, NoDevice},
+        SearchCase{"NormalisedName", {kSynth, "2- Foo"}, {}, {"Foo"}, 1},
+        SearchCase{"Substring", {"Bar", "USB Foo Bar"}, {}, {"Foo"}, 1},
+        SearchCase{"CaseMatters", {"foo"}, {}, {"Foo"}, NoDevice},
+        SearchCase{"NoNamesTakesTheFirstThatIsNotExcluded", {kSynth, kMapper, "Pad", "Keys"}, {}, {}, 2},
+        SearchCase{"EmptyNameTakesAnyButTheSystemsOwn", {kSynth, "Keys"}, {}, {""}, 1},
+        SearchCase{"DigitsOnlyMatchOnlyTheEmptyName", {"123"}, {}, {"Foo"}, NoDevice},
+        SearchCase{"TwoMatchesTakeTheLowerId", {"Foo B", "Foo A"}, {}, {"Foo"}, 0},
+        SearchCase{"UnreadableDeviceIsSkipped", {"Foo", "Foo 2"}, {0}, {"Foo"}, 1},
+        SearchCase{"ChosenSynthesizerFindsNothing", {kSynth, "Pad"}, {}, {kSynth}, NoDevice},
+        SearchCase{"NameAsListedFindsItsDevice", {"1- Foo", "2- Foo"}, {}, {"2- Foo"}, 1}),
+    [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PortDiscovery, OutputNamesAreListedAsTheSystemListsThem) {
+    winmm_layer::AddOutput(kSynth);
+    winmm_layer::AddOutput("2- Foo");
+    winmm_layer::AddOutput("Gone");
+    winmm_layer::SetOutputPresent(2, false);
+    EXPECT_EQ(ListOutputPortNames(), (std::vector<std::string>{kSynth, "2- Foo"}));
+}
+
+TEST_F(PortDiscovery, ListInterfacesWritesBothListsToTheLog) {
+    winmm_layer::AddOutput("Out A");
+    winmm_layer::AddOutput("Out B");
+    winmm_layer::AddOutput("Out C");
+    winmm_layer::SetOutputPresent(2, false);
+    winmm_layer::AddInput("In A");
+    LogCapture log;
+    ListInterfaces();
+    EXPECT_EQ(log.Text(),
+              "ListInterfaces output...\n"
+              "  MIDI OUT port #0: 'Out A'\n"
+              "  MIDI OUT port #1: 'Out B'\n"
+              "ListInterfaces input...\n"
+              "  MIDI IN  port #0: 'In A'\n");
+}
+
+TEST_F(PortDiscovery, ErrorTextsComeFromTheSystem) {
+    EXPECT_EQ(MidiErrorText(MIDIERR_STILLPLAYING), "Cannot perform this operation while media data is still playing.");
+    EXPECT_EQ(MidiErrorText(12345), "");
+}
+
+}  // namespace

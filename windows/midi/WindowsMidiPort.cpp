@@ -1,0 +1,241 @@
+#include "WindowsMidiPort.h"
+
+#include <cstring>
+
+#include "ChunkFraming.h"
+#include "Clock.h"
+#include "Log.h"
+#include "PortDiscovery.h"
+
+namespace {
+// Every header call passes the size of the header record (64 bytes in the 32-bit program).
+constexpr UINT kHeaderSize = sizeof(MIDIHDR);
+// Between two checks of a long message the driver is still playing.
+constexpr std::uint32_t kStillPlayingCheckMs = 1000;
+
+const char* const kSendVerbatim = "WindowsMidiPort::SendVerbatim";
+}  // namespace
+
+WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
+    : names(settings.names),
+      ideal(settings.ideal),
+      max(settings.max),
+      delay(settings.delay),
+      unprepDelay(settings.unprepDelay),
+      chunks(settings.chunks),
+      inputBlocks(kInputBuffers * kInputBufferSize) {
+    std::memset(inputHeaders, 0, sizeof(inputHeaders));
+}
+
+WindowsMidiPort::~WindowsMidiPort() { WindowsMidiPort::Disconnect(); }
+
+std::int32_t WindowsMidiPort::GetIdealChunkSize() { return ideal; }
+
+std::int32_t WindowsMidiPort::GetMaxChunkSize() { return max; }
+
+void WindowsMidiPort::Connect() {
+    LogMessage("%s\n", "WindowsMidiPort::Connect");
+    ListInterfaces();
+    // A side left open by an earlier connect (the input, when the output failed) is closed first:
+    // opening again would lose the running handle with its buffers queued.
+    if (outHandle) CloseOutput();
+    if (inHandle) CloseInput();
+
+    const int outId = FindOutputDevice(names);
+    if (midiOutOpen(&outHandle, static_cast<UINT>(outId), reinterpret_cast<DWORD_PTR>(&OutputCallback),
+                    reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+        LogMessage("MIDI OUT Port failed to open.\n");
+        outHandle = nullptr;
+    } else {
+        LogMessage("MIDI OUT Port opened OK.\n");
+    }
+
+    recycle = true;
+
+    const int inId = FindInputDevice(names);
+    if (midiInOpen(&inHandle, static_cast<UINT>(inId), reinterpret_cast<DWORD_PTR>(&MidiInCallback),
+                   reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
+        LogMessage("MIDI IN Port failed to open (%d).\n", inId);
+        inHandle = nullptr;
+    } else {
+        LogMessage("MIDI IN Port opened OK (%d).\n", inId);
+        for (unsigned i = 0; i < kInputBuffers; ++i) {
+            MIDIHDR& header = inputHeaders[i];
+            header.lpData = &inputBlocks[i * kInputBufferSize];
+            header.dwBufferLength = kInputBufferSize;
+            header.dwFlags = 0;
+            header.dwUser = reinterpret_cast<DWORD_PTR>(this);
+            MMRESULT err = midiInPrepareHeader(inHandle, &header, kHeaderSize);
+            if (err != MMSYSERR_NOERROR)
+                LogMessage("Failed to prepare input buffer [%u] (%s).\n", i, MidiErrorText(err).c_str());
+            err = midiInAddBuffer(inHandle, &header, kHeaderSize);
+            if (err != MMSYSERR_NOERROR)
+                LogMessage("Failed to add input buffer [%u] (%s).\n", i, MidiErrorText(err).c_str());
+        }
+        const MMRESULT err = midiInStart(inHandle);
+        if (err != MMSYSERR_NOERROR) LogMessage("Failed to start MIDI IN (%s).\n", MidiErrorText(err).c_str());
+    }
+    LogMessage("  opened handles are %p:%p\n", static_cast<void*>(outHandle), static_cast<void*>(inHandle));
+}
+
+void WindowsMidiPort::CloseOutput() {
+    if (!outHandle) return;
+    midiOutReset(outHandle);
+    midiOutClose(outHandle);
+    outHandle = nullptr;
+}
+
+void WindowsMidiPort::CloseInput() {
+    // Off before the reset: the buffers that reset hands back must stay out of the driver so that
+    // they can be unprepared.
+    recycle = false;
+    if (!inHandle) return;
+    midiInReset(inHandle);
+    midiInStop(inHandle);
+    for (unsigned i = 0; i < kInputBuffers; ++i) {
+        const MMRESULT err = midiInUnprepareHeader(inHandle, &inputHeaders[i], kHeaderSize);
+        if (err != MMSYSERR_NOERROR) LogMessage("Failed to unprepare MIDIHDR %u (%s).\n", i, MidiErrorText(err).c_str());
+    }
+    midiInClose(inHandle);
+    inHandle = nullptr;
+}
+
+void WindowsMidiPort::Disconnect() {
+    LogMessage("%s\n", "WindowsMidiPort::Disconnect");
+    recycle = false;
+    CloseOutput();
+    CloseInput();
+}
+
+bool WindowsMidiPort::IsConnected() {
+    LogMessage("%s:", "WindowsMidiPort::IsConnected");
+    if (!outHandle) Connect();
+    // With the handle in place of an id, the query tells whether the device is still there.
+    MIDIOUTCAPSA caps;
+    std::memset(&caps, 0, sizeof(caps));
+    const MMRESULT err = midiOutGetDevCapsA(reinterpret_cast<UINT_PTR>(outHandle), &caps, sizeof(caps));
+    const bool connected = outHandle != nullptr && err == MMSYSERR_NOERROR;
+    LogMessage(" connected=%s (handle=%u, err=%d)\n", connected ? "yes" : "no",
+               static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(outHandle)), static_cast<int>(err));
+    return connected;
+}
+
+void WindowsMidiPort::Send(const std::uint8_t* data, std::uint32_t length) {
+    LogMessage("%s(%p,%u)\n", "WindowsMidiPort::Send", static_cast<const void*>(data), length);
+    if (length == 0) return;
+    const std::vector<std::uint8_t> framed = FrameChunk(data, length, chunks);
+    SendVerbatim(framed.data(), static_cast<std::uint32_t>(framed.size()));
+}
+
+void WindowsMidiPort::SendVerbatim(const std::uint8_t* data, std::uint32_t length) {
+    if (!IsConnected()) {
+        LogMessage("Can't send MIDI, not connected\n");
+        NoteSendFailure();
+        return;
+    }
+    const ChunkPacing pacing{delay, unprepDelay};
+    MIDIHDR header;
+    std::memset(&header, 0, sizeof(header));
+    header.lpData = reinterpret_cast<LPSTR>(const_cast<std::uint8_t*>(data));
+    header.dwBufferLength = length;
+    header.dwFlags = 0;
+
+    MMRESULT err = midiOutPrepareHeader(outHandle, &header, kHeaderSize);
+    if (err != MMSYSERR_NOERROR) {
+        LogMessage("%s: Error preparing (%s)\n", kSendVerbatim, MidiErrorText(err).c_str());
+        NoteSendFailure();
+        return;
+    }
+    err = midiOutLongMsg(outHandle, &header, kHeaderSize);
+    if (err != MMSYSERR_NOERROR) {
+        LogMessage("%s: Error sending (%s)\n", kSendVerbatim, MidiErrorText(err).c_str());
+        NoteSendFailure();
+    } else {
+        pacing.AfterHandOver();
+    }
+    err = midiOutUnprepareHeader(outHandle, &header, kHeaderSize);
+    while (err == MIDIERR_STILLPLAYING) {
+        LogMessage("%s: Still playing\n", kSendVerbatim);
+        SleepMs(kStillPlayingCheckMs);
+        err = midiOutUnprepareHeader(outHandle, &header, kHeaderSize);
+    }
+    if (err != MMSYSERR_NOERROR)
+        LogMessage("%s: Error unpreparing (%d:%s)\n", kSendVerbatim, static_cast<int>(err), MidiErrorText(err).c_str());
+    pacing.AfterRelease();
+}
+
+void WindowsMidiPort::Reconnect() {
+    if (!outHandle) return;
+    Disconnect();
+    Connect();
+}
+
+std::vector<std::uint8_t> WindowsMidiPort::Query(std::uint32_t, const std::uint8_t*, std::uint32_t) {
+    return MidiPort::GetSysEx();
+}
+
+void WindowsMidiPort::AskForPort() {
+    const UINT count = midiOutGetNumDevs();
+    for (UINT id = 0; id < count; ++id) {
+        MIDIOUTCAPSA caps;
+        std::memset(&caps, 0, sizeof(caps));
+        if (midiOutGetDevCapsA(id, &caps, sizeof(caps)) != MMSYSERR_NOERROR) continue;
+        caps.szPname[sizeof(caps.szPname) - 1] = '\0';
+        const std::string question = FormatString("Do you wish to update '%s'.\n\n", caps.szPname);
+        const int answer = MessageBoxA(nullptr, question.c_str(), "MIDI Updater",
+                                       MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND);
+        if (answer == IDYES) {
+            names.insert(caps.szPname);
+            return;
+        }
+    }
+}
+
+void CALLBACK WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                              DWORD_PTR) {
+    WindowsMidiPort* port = reinterpret_cast<WindowsMidiPort*>(instance);
+    switch (message) {
+        case MIM_OPEN: LogMessage("MIM open message\n"); break;
+        case MIM_CLOSE: LogMessage("MIM close message\n"); break;
+        case MIM_DATA: LogMessage("MIM data message\n"); break;
+        case MIM_LONGDATA:
+        case MIM_LONGERROR: {
+            MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
+            if (message == MIM_LONGDATA) {
+                LogMessage("MIM longdata message(%u)\n", static_cast<unsigned>(header->dwBytesRecorded));
+                port->assembler.AddBytes(reinterpret_cast<const std::uint8_t*>(header->lpData),
+                                         header->dwBytesRecorded);
+            } else {
+                LogMessage("MIM_LONGERROR message\n");
+            }
+            // An empty buffer is one the driver gave up (a reset): it stays out of the rotation.
+            if (port->recycle && header->dwBytesRecorded > 0) {
+                // The callback's own handle: the port's field belongs to the caller's thread.
+                midiInPrepareHeader(handle, header, kHeaderSize);
+                if (midiInAddBuffer(handle, header, kHeaderSize) != MMSYSERR_NOERROR)
+                    LogMessage("%s: Error recycling buffer\n", "WindowsMidiPort::MidiInCallback");
+            }
+            break;
+        }
+        case MIM_ERROR: LogMessage("MIM_ERROR message\n"); break;
+        case MOM_OPEN:
+        case MOM_CLOSE:
+        case MOM_DONE: LogMessage("MOM message (ERROR)\n"); break;
+        default: LogMessage("Unknown MIDI IN callback message\n"); break;
+    }
+}
+
+void CALLBACK WindowsMidiPort::OutputCallback(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+    switch (message) {
+        case MIM_OPEN:
+        case MIM_CLOSE:
+        case MIM_DATA:
+        case MIM_LONGDATA:
+        case MIM_ERROR:
+        case MIM_LONGERROR: LogMessage("MIM message\n"); break;
+        case MOM_OPEN: LogMessage("MOM open message\n"); break;
+        case MOM_CLOSE: LogMessage("MOM close message\n"); break;
+        case MOM_DONE: LogMessage("MOM done message (NOT pausing)\n"); break;
+        default: LogMessage("Unknown MIDI OUT callback message\n"); break;
+    }
+}

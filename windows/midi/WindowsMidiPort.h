@@ -1,0 +1,67 @@
+#pragma once
+// The MidiPort over the Windows multimedia MIDI services: one output and one input device, found
+// by name when first needed, with paced blocking sends and SysEx input in ten rotating buffers.
+
+#include <atomic>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "MidiPort.h"
+#include "PortSettings.h"
+#include "WinMidiApi.h"
+
+class WindowsMidiPort : public MidiPort {
+public:
+    // Opens nothing: the first IsConnected (or send) does.
+    explicit WindowsMidiPort(const PortSettings& settings);
+    ~WindowsMidiPort() override;
+
+    std::int32_t GetIdealChunkSize() override;
+    std::int32_t GetMaxChunkSize() override;
+    // Connects first when no output is open; true when the output device is open and present.
+    bool IsConnected() override;
+    // Asks about each output device in turn and adds the first one the user accepts to the names.
+    void AskForPort() override;
+    void Disconnect() override;
+    // Frames the bytes (with `chunks` on) and sends them with SendVerbatim.
+    void Send(const std::uint8_t* data, std::uint32_t length) override;
+    // Closes and opens again, when open.
+    void Reconnect() override;
+    // Whatever complete message has arrived since the last ClearSysEx; sends nothing, waits for
+    // nothing.
+    std::vector<std::uint8_t> Query(std::uint32_t limit, const std::uint8_t* request,
+                                    std::uint32_t length) override;
+    // Hands the bytes to the driver as one long message and returns when it has finished with
+    // them and the port's pauses have passed.
+    virtual void SendVerbatim(const std::uint8_t* data, std::uint32_t length);
+
+    // Opens the output and the input device that match the names. Any side still open is closed
+    // first, so that no handle is ever lost.
+    void Connect();
+
+    static constexpr unsigned kInputBuffers = 10;
+    static constexpr unsigned kInputBufferSize = 256;
+
+private:
+    static void CALLBACK MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                        DWORD_PTR param2);
+    static void CALLBACK OutputCallback(HMIDIOUT handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                        DWORD_PTR param2);
+    void CloseOutput();
+    void CloseInput();
+
+    std::set<std::string> names;
+    std::int32_t ideal;
+    std::int32_t max;
+    std::int32_t delay;
+    std::int32_t unprepDelay;
+    bool chunks;
+    std::vector<char> inputBlocks;  // kInputBuffers blocks of kInputBufferSize bytes
+    MIDIHDR inputHeaders[kInputBuffers];
+    HMIDIOUT outHandle = nullptr;
+    HMIDIIN inHandle = nullptr;
+    // Written by the caller's thread, read by the input callback thread.
+    std::atomic<bool> recycle{false};
+};
