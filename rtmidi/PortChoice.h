@@ -8,14 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Update.h"
-
-enum class HostPlatform { Linux, MacOS, Windows };
-HostPlatform CurrentHostPlatform();
-
-// The names an update's device goes by on `platform`: on macOS the names of its Mac records when
-// it has any, everywhere else (and on macOS without them) its Windows port names.
-std::set<std::string> PortNamesFor(const Update& update, HostPlatform platform);
+#include "HostPlatform.h"
 
 // A port that is never the device: a through port (it sends back what it is sent) or a
 // synthesizer in software.

@@ -58,21 +58,35 @@ public:
         return ok && in->isPortOpen();
     }
     bool OpenVirtualOutput(const std::string& name) override {
-        return Guard("open a virtual output", [&] { Out().openVirtualPort(name); }) && out->isPortOpen();
+        virtualOut = Guard("open a virtual output", [&] { Out().openVirtualPort(name); });
+        return virtualOut;
     }
     bool OpenVirtualInput(const std::string& name, MidiInputHandler& handler) override {
         In();
         target.store(&handler);
-        return Guard("open a virtual input", [&] { in->openVirtualPort(name); }) && in->isPortOpen();
+        virtualIn = Guard("open a virtual input", [&] { in->openVirtualPort(name); });
+        return virtualIn;
     }
+    // A virtual port goes with its client (closing it would leave it listed on some systems), so
+    // that the device really vanishes; the client is made again when it comes back.
     void CloseOutput() override {
-        if (out && out->isPortOpen()) Guard("close the output", [&] { out->closePort(); });
+        if (virtualOut) {
+            out.reset();
+            virtualOut = false;
+        } else if (out && out->isPortOpen()) {
+            Guard("close the output", [&] { out->closePort(); });
+        }
     }
     void CloseInput() override {
-        if (in && in->isPortOpen()) Guard("close the input", [&] { in->closePort(); });
+        if (virtualIn) {
+            in.reset();
+            virtualIn = false;
+        } else if (in && in->isPortOpen()) {
+            Guard("close the input", [&] { in->closePort(); });
+        }
     }
-    bool OutputOpen() const override { return out && out->isPortOpen(); }
-    bool InputOpen() const override { return in && in->isPortOpen(); }
+    bool OutputOpen() const override { return virtualOut || (out && out->isPortOpen()); }
+    bool InputOpen() const override { return virtualIn || (in && in->isPortOpen()); }
 
     bool SendMessage(const std::uint8_t* data, std::size_t length) override {
         if (!OutputOpen()) return false;
@@ -175,6 +189,8 @@ private:
     std::vector<unsigned> outIndexes, inIndexes;
     std::atomic<MidiInputHandler*> target{nullptr};
     std::atomic<bool> failed{false};
+    bool virtualOut = false;
+    bool virtualIn = false;
 };
 
 #if defined(MIDIUPDATE_JACK_PROBE)
@@ -237,6 +253,13 @@ bool Available(RtMidi::Api api, std::string& why) {
 }
 
 }  // namespace
+
+std::string MidiApiShortName(const MidiConnection& connection) {
+    const std::string rtName = connection.ApiName();
+    for (const ApiName& a : kApis)
+        if (rtName == RtMidi::getApiName(a.api)) return a.name;
+    return rtName;
+}
 
 std::vector<std::string> CompiledMidiApis() {
     std::vector<std::string> names;

@@ -23,3 +23,6 @@ std::vector<std::string> CompiledMidiApis();
 // other programs see this program's ports under. Throws MidiSystemUnavailable, or
 // std::invalid_argument for a name that is no MIDI system of this build.
 std::unique_ptr<MidiConnection> OpenRtMidiConnection(const std::string& api, const std::string& clientName);
+
+// The name --api takes for the system a connection uses ("alsa", "jack", "coremidi").
+std::string MidiApiShortName(const MidiConnection& connection);
