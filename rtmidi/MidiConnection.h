@@ -18,11 +18,14 @@ public:
 
 // How much a MIDI system carries without dropping anything. A long SysEx message is handed over
 // in pieces of at most `maxPieceBytes`, and no more than `queueBytes` may wait in the system at a
-// time, which it takes away at no less than `drainBytesPerMs`.
+// time, which it takes away at no less than `drainBytesPerMs`. A new connection carries data only
+// after `settleMs`.
 struct TransportLimits {
     std::size_t maxPieceBytes = 1024;
     std::size_t queueBytes = 8192;
     double drainBytesPerMs = 160.0;
+    // After an output is opened, how long until the system really delivers through it.
+    std::uint32_t settleMs = 0;
 };
 
 class MidiConnection {

@@ -106,6 +106,9 @@ public:
                 limits.maxPieceBytes = 4096;
                 limits.queueBytes = 8192;
                 limits.drainBytesPerMs = 160.0;
+                // A connection takes effect at a cycle boundary; what is queued before may go to
+                // the old graph. A few cycles of the slowest usual period.
+                limits.settleMs = 100;
                 break;
             case RtMidi::LINUX_ALSA:
                 // The sequencer carries a SysEx in events from a pool of a few kilobytes per

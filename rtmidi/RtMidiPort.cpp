@@ -90,13 +90,16 @@ void RtMidiPort::OnMidiInput(const std::uint8_t* data, std::size_t length) {
 }
 
 void RtMidiPort::Connect() {
-    LogMessage("%s: %s\n", "RtMidiPort::Connect", connection->ApiName().c_str());
     const std::vector<std::string> outputs = connection->OutputNames();
     const std::vector<std::string> inputs = connection->InputNames();
-    for (std::size_t i = 0; i < outputs.size(); ++i)
-        LogMessage("  MIDI OUT port #%d: '%s'\n", static_cast<int>(i), outputs[i].c_str());
-    for (std::size_t i = 0; i < inputs.size(); ++i)
-        LogMessage("  MIDI IN  port #%d: '%s'\n", static_cast<int>(i), inputs[i].c_str());
+    if (!connection->OutputOpen()) {
+        // The ports as the system lists them, once per search for the device.
+        LogMessage("%s: %s\n", "RtMidiPort::Connect", connection->ApiName().c_str());
+        for (std::size_t i = 0; i < outputs.size(); ++i)
+            LogMessage("  MIDI OUT port #%d: '%s'\n", static_cast<int>(i), outputs[i].c_str());
+        for (std::size_t i = 0; i < inputs.size(); ++i)
+            LogMessage("  MIDI IN  port #%d: '%s'\n", static_cast<int>(i), inputs[i].c_str());
+    }
 
     if (!connection->OutputOpen()) {
         const int out = ChoosePort(settings.names, outputs);
@@ -105,14 +108,18 @@ void RtMidiPort::Connect() {
         } else if (connection->OpenOutput(static_cast<unsigned>(out))) {
             outputName = outputs[static_cast<std::size_t>(out)];
             LogMessage("%s: output '%s'\n", "RtMidiPort::Connect", outputName.c_str());
+            const std::uint32_t settle = connection->Limits().settleMs;
+            if (settle != 0) SleepMs(settle);
         }
     }
     if (!connection->InputOpen()) {
         const int in = ChoosePort(settings.names, inputs);
         if (in < 0) {
-            LogMessage("%s: no input port matches\n", "RtMidiPort::Connect");
+            if (!inputMissingLogged) LogMessage("%s: no input port matches\n", "RtMidiPort::Connect");
+            inputMissingLogged = true;
         } else if (connection->OpenInput(static_cast<unsigned>(in), *this)) {
             inputName = inputs[static_cast<std::size_t>(in)];
+            inputMissingLogged = false;
             LogMessage("%s: input '%s'\n", "RtMidiPort::Connect", inputName.c_str());
         }
     }
@@ -130,7 +137,9 @@ bool RtMidiPort::IsConnected() {
         LogMessage("%s: '%s' has gone\n", "RtMidiPort::IsConnected", outputName.c_str());
         Disconnect();
     }
-    if (!connection->OutputOpen()) Connect();
+    // A device whose input port shows up after its output (or never) is still reachable; its
+    // answers are looked for again at every question until its input is open too.
+    if (!connection->OutputOpen() || !connection->InputOpen()) Connect();
     return connection->OutputOpen();
 }
 

@@ -73,6 +73,7 @@ private:
     PiecePacer pacer;
     std::string outputName;
     std::string inputName;
+    bool inputMissingLogged = false;
 
     // Messages completed while a Query waits, so that none is lost between two looks.
     std::mutex inboxLock;

@@ -91,6 +91,21 @@ TEST_F(RtMidiPortConnection, ADeviceThatGoesAwayIsClosedAndFoundAgainWhenItRetur
     EXPECT_EQ(midi->openInput, "Pad:Pad MIDI 1 20:0");
 }
 
+TEST_F(RtMidiPortConnection, AnInputThatAppearsAfterTheOutputIsOpenedWhenItComes) {
+    TransportLimits limits;
+    limits.settleMs = 100;
+    Make(Settings({"Pad"}), limits);
+    const std::vector<std::string> present = midi->inputs;
+    midi->inputs.clear();
+    EXPECT_TRUE(port->IsConnected());  // the output is what sending needs
+    EXPECT_FALSE(midi->InputOpen());
+    EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{100}));  // the new connection settles
+    midi->inputs = present;
+    EXPECT_TRUE(port->IsConnected());
+    EXPECT_EQ(midi->openInput, "Pad:Pad MIDI 1 20:0");
+    EXPECT_EQ(midi->outputOpens, 1);
+}
+
 TEST_F(RtMidiPortConnection, WithoutAMatchingDeviceItIsNotConnectedAndDoesNotOpenAThroughPort) {
     Make(Settings({"Keys"}));
     EXPECT_FALSE(port->IsConnected());
