@@ -13,7 +13,10 @@ midiupdate=build/ci/cli/midiupdate
 export JACK_DEFAULT_SERVER="midiupdate-test-$$"
 export JACK_NO_AUDIO_RESERVATION=1
 log=$(mktemp)
-jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy >"$log" 2>&1 &
+# Synchronous cycles (-S) with a long client time-out: on a busy machine a client that is late in
+# an asynchronous cycle loses that cycle's MIDI, while the dummy driver has no hardware deadline
+# and can simply wait. Cycles of 4096 frames (85 ms) wake the clients less often.
+jackd -n "$JACK_DEFAULT_SERVER" -r -S -t 5000 -d dummy -p 4096 >"$log" 2>&1 &
 jackpid=$!
 stop_jack() {
   kill "$jackpid" 2>/dev/null || true
