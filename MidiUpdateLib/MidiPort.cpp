@@ -17,6 +17,11 @@ void SysExAssembler::AddByte(std::uint8_t b) {
         LogMessage("EOX size=%d", static_cast<int>(buffer.size()));
         inMessage = false;
         if (onComplete) onComplete(context);
+    } else if (buffer.size() >= kMaxAssembledSysEx) {
+        // No room left for its F7: no reply is this long, so the memory is given back.
+        LogMessage("SysEx message over %u bytes dropped\n", static_cast<unsigned>(kMaxAssembledSysEx));
+        std::vector<std::uint8_t>().swap(buffer);
+        inMessage = false;
     }
 }
 

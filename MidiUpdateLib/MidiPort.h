@@ -8,8 +8,14 @@
 #include <string>
 #include <vector>
 
+// The longest message the assembler keeps, F0 and F7 included: far above any reply a device sends
+// (13-byte statuses, Identity Replies of a few dozen bytes). A device that streams bytes without
+// ever ending its message would otherwise grow the buffer without limit.
+constexpr std::size_t kMaxAssembledSysEx = std::size_t{1} << 20;
+
 // Cuts incoming bytes into complete SysEx messages (F0 up to the next F7). Touched only by the
-// thread that delivers input.
+// thread that delivers input. A message that reaches kMaxAssembledSysEx bytes without its F7 is
+// dropped, and the bytes after it are ignored up to the next F0.
 struct SysExAssembler {
     bool inMessage = false;
     std::vector<std::uint8_t> buffer;  // the message being assembled, from its F0

@@ -32,11 +32,6 @@ void RestAfterChunk(std::uint32_t length) {
     SleepMs(static_cast<std::uint32_t>(milliseconds));
 }
 
-// A port may report any 32-bit number; one of 0 or less would cut empty chunks forever.
-std::uint32_t UsableIdealChunkSize(std::int32_t ideal) {
-    return ideal > 0 ? static_cast<std::uint32_t>(ideal) : kFallbackIdealChunkSize;
-}
-
 struct Verdict {
     UpdateVerdict kind;
     std::string text;
@@ -149,6 +144,12 @@ bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
     progress.Progress(1.0f);
     progress.Status(SentText(sent, total));
     return true;
+}
+
+std::uint32_t UsableIdealChunkSize(std::int32_t ideal) {
+    // Read as unsigned like every length here: a negative ideal is larger than any portion, so
+    // each portion goes out as one chunk. Only 0 would cut empty chunks.
+    return ideal != 0 ? static_cast<std::uint32_t>(ideal) : kFallbackIdealChunkSize;
 }
 
 const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,

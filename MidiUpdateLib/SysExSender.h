@@ -46,8 +46,11 @@ public:
     bool Send(const SysExPortion& portion, UpdateProgress& progress) override;
 };
 
-// Chunk size used when a port reports an ideal size of 0 or less, which would cut empty chunks.
+// Chunk size used when a port reports an ideal size of 0, which would cut empty chunks.
 constexpr std::uint32_t kFallbackIdealChunkSize = 1024;
+// The ideal chunk size a sender cuts with: the port's value read as unsigned (a negative one means
+// one chunk per portion), with 0 replaced by the fallback.
+std::uint32_t UsableIdealChunkSize(std::int32_t ideal);
 
 // End of the next chunk of [cursor, end): at least `ideal` bytes, ending just after the first F7
 // or line feed from there on, never longer than `max` (unless ideal >= max). `ideal` must be > 0.

@@ -6,6 +6,7 @@
 #include <istream>
 #include <limits>
 #include <ostream>
+#include <sstream>
 
 #include "Log.h"
 
@@ -24,7 +25,7 @@ constexpr std::uint16_t kFormatVersion = 4;
 const char kBadHeader[] = "Update file was invalid (bad header).";
 const char kWrongVersion[] =
     "Update file is wrong version. Please check you have the latest version of the updater.";
-const char kTruncatedHeader[] = "Update file was truncated. Did it download correctly?";
+const char kTruncatedFile[] = "Update file was truncated. Did it download correctly?";
 const char kTruncatedPortion[] = "Trucated sysex";
 const char kUnrecognisedData[] =
     "File contains unrecognised data. Please Please check you have the latest version of the updater.";
@@ -117,39 +118,21 @@ public:
         return ok;
     }
 
-    // Appends up to `count` bytes to `out`, keeping only those the stream delivers. True when all
-    // `count` arrived and the stream is still good.
+    // Appends exactly `count` bytes to `out`; false when the stream ends (or fails) first. Reads
+    // nothing when the stream is known to be too short: the caller rejects the file anyway.
     template <typename Bytes>
     bool ReadBytes(std::uint64_t count, Bytes& out) {
-        std::uint64_t got;
-        if (sizeKnown) {
-            const std::size_t wanted = static_cast<std::size_t>(std::min(count, remaining));
-            got = AppendBlock(stream, out, wanted);
-        } else {
-            got = AppendInBlocks(stream, out, count);
-        }
+        if (sizeKnown && count > remaining) return false;
+        const std::uint64_t got = sizeKnown ? AppendBlock(stream, out, static_cast<std::size_t>(count))
+                                            : AppendInBlocks(stream, out, count);
         Consumed(got);
         return got == count && stream.good();
     }
 
-    // Like ReadBytes, but reads nothing when the stream is known to be too short: the caller
-    // rejects the file anyway, so there is no point in copying what is there.
-    template <typename Bytes>
-    bool ReadAllBytes(std::uint64_t count, Bytes& out) {
-        if (sizeKnown && count > remaining) return false;
-        return ReadBytes(count, out);
-    }
-
-    // A u32 byte count and the text. `countRead` tells the caller whether the count itself arrived.
-    bool ReadString(std::string& text, bool& countRead) {
-        std::uint32_t count = 0;
-        countRead = ReadU32(count);
-        return countRead && ReadBytes(count, text);
-    }
-
+    // A u32 byte count and the text.
     bool ReadString(std::string& text) {
         std::uint32_t count = 0;
-        return ReadU32(count) && ReadAllBytes(count, text);
+        return ReadU32(count) && ReadBytes(count, text);
     }
 
 private:
@@ -185,7 +168,7 @@ std::string DecodeMessage(const std::string& stored) {
 
 void ReadHeader(UpdateFileReader& reader, Update& update) {
     std::string magic;
-    if (!reader.ReadAllBytes(kMagicSize, magic) || magic != kMagic) throw ParseError(kBadHeader);
+    if (!reader.ReadBytes(kMagicSize, magic) || magic != kMagic) throw ParseError(kBadHeader);
 
     std::uint16_t format = 0;
     if (!reader.ReadU16(format) || format != kFormatVersion) throw ParseError(kWrongVersion);
@@ -197,64 +180,75 @@ void ReadHeader(UpdateFileReader& reader, Update& update) {
     const bool complete = reader.ReadString(productName) && reader.ReadU16(version.major) &&
                           reader.ReadU16(version.minor) && reader.ReadString(message) &&
                           reader.ReadU16(reserved) && reader.ReadU16(reserved) && reader.ReadU16(reserved);
-    if (!complete) throw ParseError(kTruncatedHeader);
+    if (!complete) throw ParseError(kTruncatedFile);
 
     update.productName = std::move(productName);
     update.version = version;
     update.message = DecodeMessage(message);
 }
 
-// Each record reader returns whether more records may follow.
+// Once a record's tag has been read, the rest of the record must be there: a file that ends inside
+// it was cut short (an interrupted download), and sending what is left would install part of a
+// firmware.
 
-bool ReadPortion(UpdateFileReader& reader, Update& update) {
+void ReadPortion(UpdateFileReader& reader, Update& update) {
     std::uint32_t count = 0;
-    if (!reader.ReadU32(count)) return false;
     SysExPortion portion;
-    if (!reader.ReadAllBytes(count, portion.data) || !reader.ReadU32(portion.delay))
+    if (!reader.ReadU32(count) || !reader.ReadBytes(count, portion.data) || !reader.ReadU32(portion.delay))
         throw ParseError(kTruncatedPortion);
     update.portions.push_back(std::move(portion));
-    return true;
 }
 
-bool ReadImage(UpdateFileReader& reader, Update& update) {
+void ReadImage(UpdateFileReader& reader, Update& update) {
     std::uint32_t count = 0;
-    if (!reader.ReadU32(count)) return false;
-    // An image cut short keeps what arrived; the picture decoder copes with a damaged picture.
-    return reader.ReadBytes(count, update.image);
+    if (!reader.ReadU32(count) || !reader.ReadBytes(count, update.image)) throw ParseError(kTruncatedFile);
 }
 
-bool ReadPortSettings(UpdateFileReader& reader, Update& update) {
+void ReadPortSettings(UpdateFileReader& reader, Update& update) {
+    // A settings text cut short would apply a different value ("max:1024" cut to "max:1").
     std::string text;
-    bool countRead = false;
-    const bool complete = reader.ReadString(text, countRead);
-    if (countRead) ParsePortSettings(update.winPort, text);
-    return complete;
+    if (!reader.ReadString(text)) throw ParseError(kTruncatedFile);
+    ParsePortSettings(update.winPort, text);
 }
 
-bool ReadMacNames(UpdateFileReader& reader, Update& update) {
-    // The names the device's ports have on macOS. A list cut short is not used: a cut name would
-    // match other devices than the one meant.
+void ReadMacNames(UpdateFileReader& reader, Update& update) {
+    // The names the device's ports have on macOS.
     std::string text;
-    bool countRead = false;
-    const bool complete = reader.ReadString(text, countRead);
-    if (complete) ParseNameList(update.macNames, text);
-    return complete;
+    if (!reader.ReadString(text)) throw ParseError(kTruncatedFile);
+    ParseNameList(update.macNames, text);
 }
 
-// A tag cut short by the end of the file ends the records quietly.
+// Returns whether a record was read. The end of the file, or one to three stray bytes of a tag
+// before it, ends the records quietly.
 bool ReadRecord(UpdateFileReader& reader, Update& update) {
     std::uint32_t tag = 0;
     if (!reader.ReadU32(tag)) return false;
     switch (tag) {
-        case kPortionTag: return ReadPortion(reader, update);
-        case kImageTag: return ReadImage(reader, update);
-        case kPortSettingsTag: return ReadPortSettings(reader, update);
-        case kMacNamesTag: return ReadMacNames(reader, update);
+        case kPortionTag: ReadPortion(reader, update); return true;
+        case kImageTag: ReadImage(reader, update); return true;
+        case kPortSettingsTag: ReadPortSettings(reader, update); return true;
+        case kMacNamesTag: ReadMacNames(reader, update); return true;
         default:
             // Points a developer at the check that refused the file.
             std::fprintf(stderr, "%s:%u\n", kSourceName, static_cast<unsigned>(__LINE__));
             throw ParseError(kUnrecognisedData);
     }
+}
+
+// True when the stream can go back to its start, as loading needs. A failed stream counts as
+// seekable: there is nothing to copy, and it fails as a bad header.
+bool CanSeek(std::istream& stream) {
+    if (!stream.good()) return true;
+    const std::streampos here = stream.tellg();
+    if (here == std::streampos(-1)) {
+        stream.clear();
+        return false;
+    }
+    stream.seekg(0, std::ios::end);
+    const bool ok = !stream.fail();
+    stream.clear();
+    stream.seekg(here);
+    return ok && !stream.fail();
 }
 
 // Scans forward for a SysEx end byte in blocks; a file that is one long SysEx stream is scanned
@@ -337,6 +331,19 @@ std::string EncodeMessage(const std::string& message) {
 }  // namespace
 
 Update::Update(std::istream& stream) {
+    if (!CanSeek(stream)) {
+        // A pipe can be read only once, and both the raw SysEx check and the raw reader go back
+        // to the start: take everything it delivers first, then load that like a file.
+        std::string bytes;
+        AppendInBlocks(stream, bytes, std::numeric_limits<std::uint64_t>::max());
+        std::istringstream copy(std::move(bytes), std::ios::in | std::ios::binary);
+        Load(copy);
+        return;
+    }
+    Load(stream);
+}
+
+void Update::Load(std::istream& stream) {
     isRawSysEx = IsRawSysExFile(stream);
     if (isRawSysEx)
         ReadSysExFile(stream, *this);
@@ -345,13 +352,12 @@ Update::Update(std::istream& stream) {
 }
 
 bool IsRawSysExFile(std::istream& stream) {
-    const bool wasGood = stream.good();
+    // A stream that has failed delivers nothing: it is left failed, so that it is read as an
+    // update file whose magic cannot match.
+    if (!stream.good()) return false;
     stream.seekg(0);
-    bool isRaw = false;
-    if (wasGood) {
-        const std::istream::int_type first = stream.get();
-        isRaw = first == static_cast<std::istream::int_type>(kSysExStart) && FindSysExEnd(stream);
-    }
+    const std::istream::int_type first = stream.get();
+    const bool isRaw = first == static_cast<std::istream::int_type>(kSysExStart) && FindSysExEnd(stream);
     stream.clear();
     stream.seekg(0);
     return isRaw;

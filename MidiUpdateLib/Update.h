@@ -48,11 +48,16 @@ struct Update {
     // An empty record holding the values before reading.
     Update() = default;
     // Loads from a stream opened in binary mode at its start. Completes or throws (ParseError, or
-    // a standard exception); there is no partly loaded record.
+    // a standard exception); there is no partly loaded record. A stream that cannot seek (a pipe)
+    // is read into memory first; a stream that has already failed fails as a bad header.
     explicit Update(std::istream& stream);
+
+private:
+    void Load(std::istream& stream);
 };
 
-// True when the stream starts with 0xF0 and holds a 0xF7 later. Leaves the stream at its start.
+// True when the stream starts with 0xF0 and holds a 0xF7 later. Leaves the stream at its start; a
+// stream that has failed is not raw SysEx and stays failed.
 bool IsRawSysExFile(std::istream& stream);
 void ReadUpdateFile(std::istream& stream, Update& update);
 void ReadSysExFile(std::istream& stream, Update& update);

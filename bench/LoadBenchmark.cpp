@@ -1,11 +1,12 @@
-// Loading a 64 MB update file should cost little more than reading its bytes: the loader is meant
-// to copy portion data straight from the stream into place, never byte by byte.
+// Loading update files and raw SysEx files of 1, 16 and 64 MB against reading the same bytes into
+// memory: the loader is meant to copy portion data straight from the stream into place.
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,56 +15,63 @@
 
 namespace {
 
-constexpr std::size_t kPortionCount = 4;
-constexpr std::size_t kPortionSize = 16 * 1024 * 1024;
-
 // SysEx messages of 1 KiB back to back, as firmware usually arrives.
-SysExPortion MakePortion(std::uint8_t seed) {
-    SysExPortion portion;
-    portion.data.resize(kPortionSize);
-    for (std::size_t i = 0; i < kPortionSize; ++i) {
+std::vector<std::uint8_t> Messages(std::size_t size, std::uint8_t seed) {
+    std::vector<std::uint8_t> data(size);
+    for (std::size_t i = 0; i < size; ++i) {
         const std::size_t inMessage = i % 1024;
-        portion.data[i] = inMessage == 0      ? 0xF0
-                          : inMessage == 1023 ? 0xF7
-                                              : static_cast<std::uint8_t>((i + seed) & 0x7F);
+        data[i] = inMessage == 0 ? 0xF0 : inMessage == 1023 ? 0xF7 : static_cast<std::uint8_t>((i + seed) & 0x7F);
     }
-    portion.delay = 1000;
-    return portion;
+    data.back() = 0xF7;
+    return data;
 }
 
-// The fixture file, written once per run and removed when the program ends.
-class FixtureFile {
+// The fixture files, written once per size and kind and removed when the program ends.
+class Fixtures {
 public:
-    FixtureFile() : path(std::filesystem::temp_directory_path() / "midiupdate_load_benchmark.upd") {
-        UpdateFileContents contents;
-        contents.productName = "Bench Synth";
-        contents.version = {2, 1};
-        contents.message = "Benchmark file.\nNothing to install.";
-        contents.portSettings = {"win:x:name:Bench Port:ideal:2048"};
-        for (std::size_t i = 0; i < kPortionCount; ++i)
-            contents.portions.push_back(MakePortion(static_cast<std::uint8_t>(i)));
+    ~Fixtures() {
+        for (const auto& entry : paths) {
+            std::error_code ignored;
+            std::filesystem::remove(entry.second, ignored);
+        }
+    }
+    const std::filesystem::path& Get(std::size_t megabytes, bool raw) {
+        const std::size_t key = megabytes * 2 + (raw ? 1 : 0);
+        auto found = paths.find(key);
+        if (found != paths.end()) return found->second;
+        const std::filesystem::path path = std::filesystem::temp_directory_path() /
+            ("midiupdate_load_" + std::to_string(megabytes) + (raw ? "mb.syx" : "mb.upd"));
+        const std::size_t bytes = megabytes * 1024 * 1024;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        WriteUpdateFile(out, contents);
+        if (raw) {
+            const std::vector<std::uint8_t> data = Messages(bytes, 1);
+            out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        } else {
+            // Four portions, as a file with separate boot and application parts might hold.
+            UpdateFileContents contents;
+            contents.productName = "Bench Synth";
+            contents.version = {2, 1};
+            contents.message = "Benchmark file.\nNothing to install.";
+            contents.portSettings = {"win:x:name:Bench Port:ideal:2048"};
+            for (std::uint8_t i = 0; i < 4; ++i) contents.portions.push_back({Messages(bytes / 4, i), 1000});
+            WriteUpdateFile(out, contents);
+        }
         out.close();
         if (!out) throw std::runtime_error("Could not write " + path.string());
+        return paths.emplace(key, path).first->second;
     }
-    ~FixtureFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
-    }
-    FixtureFile(const FixtureFile&) = delete;
-    FixtureFile& operator=(const FixtureFile&) = delete;
 
-    const std::filesystem::path path;
+private:
+    std::map<std::size_t, std::filesystem::path> paths;
 };
 
-const std::filesystem::path& FixturePath() {
-    static const FixtureFile fixture;
-    return fixture.path;
+Fixtures& TheFixtures() {
+    static Fixtures fixtures;
+    return fixtures;
 }
 
-void ReadFileBytes(benchmark::State& state) {
-    const std::filesystem::path& path = FixturePath();
+void ReadFileBytes(benchmark::State& state, bool raw) {
+    const std::filesystem::path& path = TheFixtures().Get(static_cast<std::size_t>(state.range(0)), raw);
     std::int64_t bytes = 0;
     for (auto _ : state) {
         std::ifstream stream(path, std::ios::binary);
@@ -79,20 +87,22 @@ void ReadFileBytes(benchmark::State& state) {
     state.SetBytesProcessed(bytes);
 }
 
-void LoadUpdateFile(benchmark::State& state) {
-    const std::filesystem::path& path = FixturePath();
+void LoadFile(benchmark::State& state, bool raw) {
+    const std::filesystem::path& path = TheFixtures().Get(static_cast<std::size_t>(state.range(0)), raw);
     std::int64_t bytes = 0;
     for (auto _ : state) {
         std::ifstream stream(path, std::ios::binary);
         const Update update(stream);
-        if (update.portions.size() != kPortionCount) state.SkipWithError("wrong portion count");
+        if (update.isRawSysEx != raw || update.portions.empty()) state.SkipWithError("loaded the wrong kind");
         benchmark::DoNotOptimize(update.portions.data());
         bytes += static_cast<std::int64_t>(TotalSysExSize(update));
     }
     state.SetBytesProcessed(bytes);
 }
 
-BENCHMARK(ReadFileBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK(LoadUpdateFile)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadFileBytes, upd, false)->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LoadFile, upd, false)->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReadFileBytes, syx, true)->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LoadFile, syx, true)->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,12 +1,15 @@
 #include "Cli.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "Clock.h"
@@ -15,11 +18,15 @@
 #include "DeviceSimulator.h"
 #include "RtMidiConnection.h"
 #endif
+#include "FileOutput.h"
+#include "Help.h"
 #include "Json.h"
 #include "Log.h"
 #include "MidiSystem.h"
 #include "Reporters.h"
+#include "SysExContent.h"
 #include "SysExSender.h"
+#include "TextEncoding.h"
 #include "Update.h"
 #include "VirtualDevice.h"
 
@@ -28,56 +35,6 @@
 #endif
 
 namespace {
-
-const char* const kUsage =
-    "usage: midiupdate info [--json] FILE\n"
-    "       midiupdate pack -o OUT.upd --product NAME --version MAJOR.MINOR [--message TEXT]\n"
-    "                  [--image FILE] [--port-settings TEXT]... [--mac-names TEXT]\n"
-    "                  --portion FILE.syx[@DELAY_MS]...\n"
-    "       midiupdate send FILE [--port NAME | --virtual[=BEHAVIOUR] | --dry-run] [--yes] [--events]\n"
-    "       midiupdate ports\n"
-    "       midiupdate simulate [FILE] [--name NAME] [--virtual=BEHAVIOUR] [--timeout SECONDS]\n"
-    "MIDI system (ports, send, simulate): [--api alsa|jack|coremidi]\n"
-    "       midiupdate --help | --version\n"
-    "options for every command: [--log FILE] [--verbose]\n";
-
-const char* const kHelp =
-    "midiupdate: inspect, author and send MIDI firmware update files.\n"
-    "\n"
-    "  info FILE            describe an update file (.upd) or raw SysEx file (.syx);\n"
-    "                       --json prints one JSON object\n"
-    "  pack -o OUT ...      write an update file from SysEx portion files; in --message,\n"
-    "                       backslash-n (or a real line break) starts a new line\n"
-    "  send FILE ...        run the update: send every portion, wait for the device's\n"
-    "                       status and print the verdict\n"
-    "  ports                list the MIDI output and input ports as the port search sees them\n"
-    "  simulate [FILE]      play a device in update mode on virtual MIDI ports, check every\n"
-    "                       byte it receives against FILE (any SysEx without one) and print\n"
-    "                       what arrived; stops on Ctrl-C or after --timeout SECONDS\n"
-    "\n"
-    "send options:\n"
-    "  --port NAME          send to the port of this name instead of the ones the file names\n"
-    "                       (a raw SysEx file without it asks for a port on a terminal)\n"
-    "  --virtual[=B]        use the built-in virtual device; B is a comma-separated list of\n"
-    "                       status=accept|fail|none|install:N, identity=MAJOR.MINOR|none,\n"
-    "                       offline=MS\n"
-    "  --dry-run            run against the virtual device on a simulated clock: finishes at\n"
-    "                       once and tells how long the real update would take\n"
-    "  --yes                do not wait for Enter at messages that ask for it\n"
-    "  --events             print one JSON object per line for every report\n"
-    "\n"
-    "simulate options:\n"
-    "  --name NAME          the name of the device's ports (default: the file's first port name)\n"
-    "  --virtual=B          how the device answers, as for send --virtual\n"
-    "  --timeout SECONDS    stop after this long (default: run until Ctrl-C)\n"
-    "\n"
-    "  --api NAME           the MIDI system to use: alsa, jack or coremidi (default: the first\n"
-    "                       one available; on Linux the ALSA sequencer, else a running JACK server)\n"
-    "  --log FILE           write the diagnostic log to FILE\n"
-    "  --verbose            write the diagnostic log to standard error\n"
-    "\n"
-    "exit status: 0 confirmed success, 1 failure, 2 bad command line,\n"
-    "             3 sent but not confirmed by the device, 130 interrupted\n";
 
 struct UsageError {
     std::string text;
@@ -92,32 +49,74 @@ void FileSink(void* context, const char* text, std::size_t length) {
     std::fflush(file);
 }
 
+// --verbose: each line begins with the milliseconds since the program started, so that waits and
+// pauses can be read off the log. The log calls its sink under its own lock, one call per text.
+struct TimedSink {
+    std::FILE* file = nullptr;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool atLineStart = true;
+
+    static void Write(void* context, const char* text, std::size_t length) {
+        TimedSink& sink = *static_cast<TimedSink*>(context);
+        for (std::size_t i = 0; i < length;) {
+            if (sink.atLineStart) {
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - sink.start)
+                                    .count();
+                std::fprintf(sink.file, "[%7lld ms] ", static_cast<long long>(ms));
+                sink.atLineStart = false;
+            }
+            const char* newline = static_cast<const char*>(std::memchr(text + i, '\n', length - i));
+            const std::size_t end = newline ? static_cast<std::size_t>(newline - text) + 1 : length;
+            std::fwrite(text + i, 1, end - i, sink.file);
+            if (newline) sink.atLineStart = true;
+            i = end;
+        }
+        std::fflush(sink.file);
+    }
+};
+
+// The log file is opened only once a command has checked its command line, so a mistyped command
+// never empties it, and never when it is one of the files the command works on: opening it for
+// writing would empty that file.
 class LogRouting {
 public:
-    LogRouting(const std::string& path, bool verbose) {
+    LogRouting(std::string path, bool verbose) : path(std::move(path)), verbose(verbose) {}
+    void Start(const std::vector<std::string>& commandFiles) {
+        if (started) return;
+        started = true;
         if (!path.empty()) {
+            for (const std::string& used : commandFiles)
+                if (!used.empty() && SameFile(path, used))
+                    Usage("--log '" + path + "' names a file the command works on; choose another log file");
             file = std::fopen(path.c_str(), "w");
             if (!file) Usage("cannot write the log file '" + path + "': " + std::strerror(errno));
             SetLogSink(&FileSink, file);
         } else if (verbose) {
-            SetLogSink(&FileSink, stderr);
+            timed.file = stderr;
+            SetLogSink(&TimedSink::Write, &timed);
         }
     }
     ~LogRouting() {
-        SetLogSink(nullptr, nullptr);
+        if (started) SetLogSink(nullptr, nullptr);
         if (file) std::fclose(file);
     }
     LogRouting(const LogRouting&) = delete;
     LogRouting& operator=(const LogRouting&) = delete;
 
 private:
+    std::string path;
+    bool verbose;
+    bool started = false;
     std::FILE* file = nullptr;
+    TimedSink timed;
 };
 
 // The command line after the command word, with the options every command takes removed.
 struct Args {
     std::vector<std::string> items;
     std::size_t next = 0;
+    LogRouting* log = nullptr;
     bool Done() const { return next >= items.size(); }
     const std::string& Peek() const { return items[next]; }
     std::string Take() { return items[next++]; }
@@ -125,21 +124,12 @@ struct Args {
         if (Done()) Usage(option + " needs a value");
         return Take();
     }
+    // Every command calls this once its command line has been checked, naming the files it reads
+    // or writes; only then does the diagnostic log start.
+    void Ready(const std::vector<std::string>& commandFiles) {
+        if (log) log->Start(commandFiles);
+    }
 };
-
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot open '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        error = "cannot read '" + path + "'";
-        return false;
-    }
-    return true;
-}
 
 std::optional<unsigned long> ParseUnsigned(const std::string& text, unsigned long limit) {
     if (text.empty() || text.size() > 10) return std::nullopt;
@@ -180,8 +170,22 @@ std::string LineBreaksFromEscapes(const std::string& text) {
 // Loads an update file as the program does; on failure tells the user why, the loader's own
 // message on the last line.
 std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
+    if (path == "-") {
+        // Standard input cannot go back to its start: it is read whole, then loaded like a file.
+        std::ostringstream bytes(std::ios::binary);
+        bytes << io.in.rdbuf();
+        std::istringstream stream(bytes.str(), std::ios::binary);
+        try {
+            return std::make_unique<Update>(stream);
+        } catch (const std::exception& e) {
+            io.err << "midiupdate: could not load standard input:\n" << e.what() << "\n";
+            return nullptr;
+        }
+    }
     std::ifstream file(path, std::ios::binary);
     int openError = file ? 0 : errno;
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) openError = EISDIR;
     try {
         // A file that cannot be opened is handed over all the same: it fails as a bad header.
         return std::make_unique<Update>(file);
@@ -201,21 +205,27 @@ void PrintIndented(std::ostream& out, const std::string& text) {
     while (std::getline(lines, line)) out << "    " << line << "\n";
 }
 
+std::string JoinWords(const std::vector<std::string>& words, const char* separator) {
+    std::string out;
+    for (const std::string& w : words) out += (out.empty() ? "" : separator) + w;
+    return out;
+}
+
 void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
     const PortSettings& port = u.winPort;
     out << "File:        " << path << "\n";
     out << "Kind:        " << (u.isRawSysEx ? "raw SysEx file" : "update file") << "\n";
-    out << "Product:     " << u.productName << "\n";
+    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
     out << "Version:     " << VersionText(u.version)
         << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
     out << "Message:" << (u.message.empty() ? "     (none)" : "") << "\n";
-    PrintIndented(out, u.message);
+    PrintIndented(out, Cp1252ToUtf8(u.message));
     out << "Image:       " << u.image.size() << " bytes\n";
     out << "Port names:  ";
     if (port.names.empty()) out << "(none; the port is chosen by hand)";
     bool first = true;
     for (const std::string& name : port.names) {
-        out << (first ? "" : ", ") << "\"" << name << "\"";
+        out << (first ? "" : ", ") << "\"" << Cp1252ToUtf8(name) << "\"";
         first = false;
     }
     out << "\n";
@@ -225,8 +235,14 @@ void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
     out << "Portions:    " << u.portions.size() << "\n";
     for (std::size_t i = 0; i < u.portions.size(); ++i) {
         const SysExPortion& p = u.portions[i];
+        const SysExContent content = DescribeSysEx(p.data.data(), p.data.size());
         out << "    #" << (i + 1) << "  " << p.data.size() << " bytes ("
-            << FormatByteSize(static_cast<std::uint32_t>(p.data.size())) << "), pause " << p.delay << " ms\n";
+            << FormatByteSize(static_cast<std::uint32_t>(p.data.size())) << "), pause " << p.delay << " ms; "
+            << content.messages << (content.messages == 1 ? " SysEx message" : " SysEx messages");
+        if (!content.manufacturers.empty())
+            out << ", manufacturer " << JoinWords(content.manufacturers, ", ");
+        out << "\n";
+        for (const std::string& warning : content.warnings) out << "        warning: " << warning << "\n";
     }
     std::uint32_t total = TotalSysExSize(u);
     out << "Total SysEx: " << total << " bytes (" << FormatByteSize(total) << ")\n";
@@ -247,6 +263,7 @@ int Info(Args& args, CliIo& io) {
             Usage("info takes one file");
     }
     if (path.empty()) Usage("info needs a file");
+    args.Ready({path});
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
     if (json)
@@ -300,6 +317,20 @@ int Pack(Args& args, CliIo& io) {
     if (!haveProduct) Usage("pack needs --product NAME");
     if (!haveVersion) Usage("pack needs --version MAJOR.MINOR");
     if (portionFiles.empty()) Usage("pack needs at least one --portion FILE.syx");
+    // Update files hold code page 1252 text; the arguments arrive in UTF-8.
+    const auto toFileText = [](const char* option, std::string& text) {
+        std::string converted, error;
+        if (!Utf8ToCp1252(text, converted, error))
+            Usage(std::string(option) + ": " + error + "; update files hold code page 1252 text");
+        text = converted;
+    };
+    toFileText("--product", contents.productName);
+    toFileText("--message", contents.message);
+    for (std::string& text : contents.portSettings) toFileText("--port-settings", text);
+    for (std::string& text : contents.macNames) toFileText("--mac-names", text);
+    std::vector<std::string> files = {outPath, imagePath};
+    for (const auto& portionFile : portionFiles) files.push_back(portionFile.first);
+    args.Ready(files);
 
     std::string error;
     if (!imagePath.empty() && !ReadWholeFile(imagePath, contents.image, error)) {
@@ -323,14 +354,110 @@ int Pack(Args& args, CliIo& io) {
         io.err << "midiupdate: " << e.what() << "\n";
         return kExitFailed;
     }
-    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    const std::string data = bytes.str();
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-        io.err << "midiupdate: cannot write '" << outPath << "'\n";
+    // An update file cut short part-way would load as a valid file with fewer portions: the old
+    // file stays until the new one is complete.
+    if (!ReplaceFile(outPath, bytes.str(), error)) {
+        io.err << "midiupdate: " << error << "\n";
         return kExitFailed;
     }
+    return kExitOk;
+}
+
+// --- unpack ----------------------------------------------------------------------------------
+
+// A word the shell passes on unchanged.
+std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+bool WriteFileBytes(const std::string& path, const void* data, std::size_t size, CliIo& io) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.close();
+    if (file) return true;
+    io.err << "midiupdate: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+    return false;
+}
+
+// The settings record that gives a loaded update's port settings back. The product name alone
+// is what a file without names falls back to, so it is left out; so is a name that a record
+// cannot carry (one holding a colon).
+std::string SettingsRecord(const Update& u) {
+    const PortSettings& p = u.winPort;
+    std::string names;
+    const bool fallback = p.names.size() == 1 && *p.names.begin() == u.productName;
+    if (!fallback)
+        for (const std::string& n : p.names)
+            if (n.find(':') == std::string::npos && n.find('$') == std::string::npos)
+                names += (names.empty() ? "" : "$") + n;
+    std::string text = "win:unpacked";
+    if (!names.empty()) text += ":name:" + names;
+    text += ":ideal:" + std::to_string(p.ideal) + ":max:" + std::to_string(p.max) +
+            ":delay:" + std::to_string(p.delay) + ":unprepdelay:" + std::to_string(p.unprepDelay) +
+            ":chunks:" + (p.chunks ? "yes" : "no");
+    return text;
+}
+
+// A message as pack takes it: line breaks typed as backslash-n.
+std::string EscapedLineBreaks(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
+}
+
+int Unpack(Args& args, CliIo& io) {
+    std::string path, dir;
+    while (!args.Done()) {
+        std::string a = args.Take();
+        if (a == "-o" || a == "--output")
+            dir = args.Value(a);
+        else if (a.size() > 1 && a[0] == '-')
+            Usage("unknown option for unpack: " + a);
+        else if (path.empty())
+            path = a;
+        else
+            Usage("unpack takes one file");
+    }
+    if (path.empty()) Usage("unpack needs a file");
+    if (dir.empty()) Usage("unpack needs -o DIR");
+    args.Ready({path});
+    std::unique_ptr<Update> update = LoadUpdate(path, io);
+    if (!update) return kExitFailed;
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) {
+        io.err << "midiupdate: cannot make the folder '" << dir << "': " << error.message() << "\n";
+        return kExitFailed;
+    }
+    const auto in = [&](const std::string& name) { return (std::filesystem::path(dir) / name).string(); };
+
+    std::string command = "midiupdate pack -o " + ShellQuote(in("rebuilt.upd")) + " --product " +
+                          ShellQuote(Cp1252ToUtf8(update->productName)) + " --version " +
+                          VersionText(update->version);
+    if (!update->message.empty())
+        command += " --message " + ShellQuote(Cp1252ToUtf8(EscapedLineBreaks(update->message)));
+    if (!update->image.empty()) {
+        // A PNG keeps its kind in its name, so that it opens as a picture.
+        const bool png = update->image.size() >= 8 && update->image[0] == 0x89 && update->image[1] == 'P';
+        const std::string imagePath = in(png ? "image.png" : "image.bin");
+        if (!WriteFileBytes(imagePath, update->image.data(), update->image.size(), io)) return kExitFailed;
+        command += " --image " + ShellQuote(imagePath);
+    }
+    const std::string settings = Cp1252ToUtf8(SettingsRecord(*update));
+    if (!WriteFileBytes(in("port-settings.txt"), settings.data(), settings.size(), io)) return kExitFailed;
+    command += " --port-settings \"$(cat " + ShellQuote(in("port-settings.txt")) + ")\"";
+    for (std::size_t i = 0; i < update->portions.size(); ++i) {
+        const SysExPortion& portion = update->portions[i];
+        const std::string portionPath = in("portion-" + std::to_string(i + 1) + ".syx");
+        if (!WriteFileBytes(portionPath, portion.data.data(), portion.data.size(), io)) return kExitFailed;
+        command += " --portion " + ShellQuote(portionPath + "@" + std::to_string(portion.delay));
+    }
+    io.out << "Wrote " << update->portions.size() << " portion file(s), the port settings"
+           << (update->image.empty() ? "" : " and the picture") << " to " << dir << ".\n"
+           << "To rebuild an equivalent update file:\n"
+           << command << "\n";
     return kExitOk;
 }
 
@@ -431,6 +558,7 @@ int Ports(Args& args, CliIo& io) {
         if (a != "--api") Usage("ports takes no arguments but --api NAME");
         api = CheckedApi(args.Value(a));
     }
+    args.Ready({});
     std::string error;
     std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, api, error);
     if (!system) {
@@ -448,12 +576,97 @@ int Ports(Args& args, CliIo& io) {
     return kExitOk;
 }
 
+// The verdict's name in --events.
+const char* VerdictName(UpdateVerdict verdict) {
+    switch (verdict) {
+        case UpdateVerdict::Updated: return "updated";
+        case UpdateVerdict::SentCheckDevice: return "sent_check_device";
+        case UpdateVerdict::SentNotConfirmed: return "sent_not_confirmed";
+        case UpdateVerdict::SentReportsVersion: return "sent_reports_version";
+        case UpdateVerdict::VersionDiffers: return "version_differs";
+        case UpdateVerdict::DeviceError: return "device_error";
+    }
+    return "device_error";
+}
+
+// Pacing values given on the command line replace the file's for this run.
+struct PacingOverrides {
+    std::optional<std::int32_t> ideal, max, delay, unprepDelay;
+    std::optional<bool> chunks;
+
+    void ApplyTo(PortSettings& settings) const {
+        if (ideal) settings.ideal = *ideal;
+        if (max) settings.max = *max;
+        if (delay) settings.delay = *delay;
+        if (unprepDelay) settings.unprepDelay = *unprepDelay;
+        if (chunks) settings.chunks = *chunks;
+    }
+};
+
+std::int32_t ParsePacingNumber(const std::string& option, const std::string& text, bool allowNegative) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::optional<unsigned long> value = ParseUnsigned(negative ? text.substr(1) : text, 0x7FFFFFFFul);
+    if (!value || (negative && !allowNegative))
+        Usage(option + " takes a whole number" + (allowNegative ? "" : " of at least 0") +
+              " up to 2147483647, not '" + text + "'");
+    return negative ? -static_cast<std::int32_t>(*value) : static_cast<std::int32_t>(*value);
+}
+
+// What is about to happen, before anything is sent: the counterpart of the program's
+// confirmation dialog.
+void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::ostream& out) {
+    const std::uint32_t total = TotalSysExSize(u);
+    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
+    out << "Version:     " << VersionText(u.version)
+        << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
+    if (!u.message.empty()) {
+        out << "Message:\n";
+        PrintIndented(out, Cp1252ToUtf8(u.message));
+    }
+    out << "Send to:     " << target << "\n";
+    out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
+        << ") in all\n";
+    out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
+}
+
+std::string PortNamesText(const std::set<std::string>& names) {
+    if (names.empty()) return "the first MIDI port found";
+    std::string text = "a MIDI port named ";
+    bool first = true;
+    for (const std::string& name : names) {
+        text += (first ? "\"" : " or \"") + Cp1252ToUtf8(name) + "\"";
+        first = false;
+    }
+    return text;
+}
+
+// Asks before a real device is updated. True to go ahead.
+bool ConfirmSend(CliIo& io, bool yes, bool fileFromInput, std::ostream& talk, int& refusal) {
+    if (yes) return true;
+    if (!io.inIsTty || fileFromInput) {
+        io.err << "midiupdate: nothing was sent: there is no terminal to ask \"Update now?\" on; give --yes "
+                  "to update without asking\n";
+        refusal = kExitUsage;
+        return false;
+    }
+    talk << "Update now? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(io.in, answer);
+    if (CancelRequested()) throw RunCancelled();
+    while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+    if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES") return true;
+    io.err << "midiupdate: Update canceled; nothing was sent.\n";
+    refusal = kExitFailed;
+    return false;
+}
+
 int Send(Args& args, CliIo& io) {
     std::string path;
     bool haveVirtual = false, dryRun = false, yes = false, events = false;
     std::string behaviourText;
     std::optional<std::string> portName;
     std::string api;
+    PacingOverrides pacing;
     while (!args.Done()) {
         std::string a = args.Take();
         if (a == "--port") {
@@ -471,6 +684,19 @@ int Send(Args& args, CliIo& io) {
             yes = true;
         } else if (a == "--events") {
             events = true;
+        } else if (a == "--ideal") {
+            pacing.ideal = ParsePacingNumber(a, args.Value(a), false);
+            if (*pacing.ideal == 0) Usage("--ideal must be at least 1: a chunk holds at least one byte");
+        } else if (a == "--max") {
+            pacing.max = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--delay") {
+            pacing.delay = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--unprep-delay") {
+            pacing.unprepDelay = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--chunks") {
+            const std::string value = args.Value(a);
+            if (value != "yes" && value != "no") Usage("--chunks takes yes or no, not '" + value + "'");
+            pacing.chunks = value == "yes";
         } else if (a.size() > 1 && a[0] == '-') {
             Usage("unknown option for send: " + a);
         } else if (path.empty()) {
@@ -487,72 +713,93 @@ int Send(Args& args, CliIo& io) {
     } catch (const std::invalid_argument& e) {
         Usage(std::string("--virtual: ") + e.what());
     }
+    args.Ready({path});
 
-    std::unique_ptr<Update> update = LoadUpdate(path, io);
-    if (!update) return kExitFailed;
-
-    // A real run: the platform's MIDI system and the port that the file's names (or the user's
-    // choice) pick out.
-    std::unique_ptr<MidiSystem> system;
-    std::unique_ptr<MidiPort> realPort;
-    if (!haveVirtual && !dryRun) {
-        std::string error;
-        system = OpenMidiSystem(io, api, error);
-        if (!system) {
-            io.err << "midiupdate: " << error << "\n";
-            return kExitFailed;
-        }
-        if (!portName && update->isRawSysEx) {
-            portName = ChoosePort(*system, io);
-            if (!portName) return kExitFailed;
-        }
-        // As the choice in the program's dialog does: the chosen name is the only name looked for.
-        if (portName && !portName->empty())
-            update->winPort.names = {*portName};
-        else
-            update->winPort.names = PortNamesFor(*update, CurrentHostPlatform());
-        realPort = system->MakePort(update->winPort);
-    }
-    auto run = [&](UpdateProgress& progress) {
-        if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
-        SimpleSysExSender sender(*realPort);
-        return sender.Send(*update, progress);
-    };
-
+    // From here on the command line was good: with --events every way out ends in a verdict line.
     SimulatedClock simulated;
     std::optional<ScopedClock> useSimulated;
     if (dryRun) useSimulated.emplace(simulated);
     Clock& clock = CurrentClock();
-
-    // Where a person answers: only a real run with a person at the keyboard waits.
     Acknowledger ack;
     if (!yes && !dryRun) {
         ack.in = &io.in;
         ack.prompt = events ? &io.err : &io.out;
     }
+    std::optional<EventsReporter> eventsReporter;
+    if (events) eventsReporter.emplace(io.out, clock, ack);
+    const auto finish = [&](const char* verdict, int status) {
+        if (eventsReporter) eventsReporter->Verdict(verdict, status);
+        return status;
+    };
+    // The person reads the preview and answers on the terminal; JSON lines stay alone on stdout.
+    std::ostream& talk = events ? io.err : io.out;
 
-    UpdateVerdict verdict;
-    std::string verdictText;
-    if (events) {
-        EventsReporter reporter(io.out, clock, ack);
-        verdict = run(reporter);
-    } else {
-        TerminalReporter reporter(io.out, io.outIsTty, clock, ack);
-        if (io.outIsTty && !dryRun) {
-            Forecast forecast = ForecastRun(*update, behaviour);
-            reporter.SetForecast(forecast.times, forecast.totalMs);
+    std::unique_ptr<Update> update = LoadUpdate(path, io);
+    if (!update) return finish("not_loaded", kExitFailed);
+    pacing.ApplyTo(update->winPort);
+
+    try {
+        // A real run: the platform's MIDI system and the port that the file's names (or the
+        // user's choice) pick out.
+        std::unique_ptr<MidiSystem> system;
+        std::unique_ptr<MidiPort> realPort;
+        std::string target = "the built-in virtual device";
+        if (!haveVirtual && !dryRun) {
+            std::string error;
+            system = OpenMidiSystem(io, api, error);
+            if (!system) {
+                io.err << "midiupdate: " << error << "\n";
+                return finish("no_midi_system", kExitFailed);
+            }
+            if (!portName && update->isRawSysEx) {
+                portName = ChoosePort(*system, io);
+                if (!portName) return finish("canceled", kExitFailed);
+            }
+            // As the choice in the program's dialog does: the chosen name is the only name looked for.
+            if (portName && !portName->empty())
+                update->winPort.names = {*portName};
+            else
+                update->winPort.names = PortNamesFor(*update, CurrentHostPlatform());
+            target = PortNamesText(update->winPort.names) + " (" + system->Name() + ")";
         }
-        verdict = run(reporter);
-        reporter.Finish();
-        verdictText = reporter.Verdict();
+
+        const Forecast forecast = ForecastRun(*update, behaviour);
+        PrintSendPreview(*update, target, forecast.totalMs, talk);
+        talk << "\n";
+        // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
+        if (system) {
+            int refusal = kExitFailed;
+            if (!ConfirmSend(io, yes, path == "-", talk, refusal))
+                return finish(refusal == kExitUsage ? "refused" : "canceled", refusal);
+            realPort = system->MakePort(update->winPort);
+        }
+        auto run = [&](UpdateProgress& progress) {
+            if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
+            SimpleSysExSender sender(*realPort);
+            return sender.Send(*update, progress);
+        };
+
+        UpdateVerdict verdict;
+        std::string verdictText;
+        if (eventsReporter) {
+            verdict = run(*eventsReporter);
+        } else {
+            TerminalReporter reporter(io.out, io.outIsTty, clock, ack, io.columns);
+            if (io.outIsTty && !dryRun) reporter.SetForecast(forecast.times, forecast.totalMs);
+            verdict = run(reporter);
+            reporter.Finish();
+            verdictText = reporter.Verdict();
+        }
+        if (dryRun) {
+            talk << "Dry run: on a real device this update would take about " << FormatDuration(simulated.NowMs())
+                 << " (" << simulated.NowMs() << " ms), not counting time spent at messages.\n";
+        }
+        if (!events) io.out << Cp1252ToUtf8(verdictText) << "\n";
+        return finish(VerdictName(verdict), ExitStatusFor(verdict));
+    } catch (const RunCancelled&) {
+        finish("interrupted", kExitCancelled);
+        throw;
     }
-    if (dryRun) {
-        std::ostream& note = events ? io.err : io.out;
-        note << "Dry run: on a real device this update would take about " << FormatDuration(simulated.NowMs())
-             << " (" << simulated.NowMs() << " ms), not counting time spent at messages.\n";
-    }
-    if (!events) io.out << verdictText << "\n";
-    return ExitStatusFor(verdict);
 }
 
 // --- simulate --------------------------------------------------------------------------------
@@ -588,6 +835,7 @@ int Simulate(Args& args, CliIo& io) {
     } catch (const std::invalid_argument& e) {
         Usage(std::string("--virtual: ") + e.what());
     }
+    args.Ready(path.empty() ? std::vector<std::string>{} : std::vector<std::string>{path});
     std::unique_ptr<Update> update;
     if (!path.empty()) {
         update = LoadUpdate(path, io);
@@ -639,6 +887,7 @@ int Simulate(Args& args, CliIo& io) {
 int RunCli(const std::vector<std::string>& argv, CliIo& io) {
     // The options that every command takes may stand anywhere.
     Args args;
+    std::string command;
     std::string logPath;
     bool verbose = false;
     try {
@@ -653,9 +902,18 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             }
         }
         if (args.Done()) Usage("no command given");
-        std::string command = args.Take();
-        if (command == "--help" || command == "-h" || command == "help") {
-            io.out << kHelp << "\n" << kUsage;
+        command = args.Take();
+        if (command == "--help" || command == "-h") {
+            io.out << CommandHelp("");
+            return kExitOk;
+        }
+        if (command == "help") {
+            const std::string topic = args.Done() ? std::string() : args.Take();
+            command = "help";
+            if (!args.Done()) Usage("help takes one command name");
+            const std::string text = CommandHelp(topic);
+            if (text.empty()) Usage("no such command: " + topic);
+            io.out << text;
             return kExitOk;
         }
         if (command == "--version") {
@@ -664,13 +922,17 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
         }
         for (const std::string& a : args.items)
             if (a == "--help" || a == "-h") {
-                io.out << kUsage;
+                const std::string text = CommandHelp(command);
+                if (text.empty()) break;  // an unknown command is reported below
+                io.out << text;
                 return kExitOk;
             }
         LogRouting routing(logPath, verbose);
+        args.log = &routing;
         try {
             if (command == "info") return Info(args, io);
             if (command == "pack") return Pack(args, io);
+            if (command == "unpack") return Unpack(args, io);
             if (command == "send") return Send(args, io);
             if (command == "ports") return Ports(args, io);
             if (command == "simulate") return Simulate(args, io);
@@ -679,9 +941,21 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             io.err << "\nmidiupdate: interrupted; the update was stopped and the port closed.\n";
             return kExitCancelled;
         }
-        Usage("unknown command: " + command);
+        const std::string unknown = command;
+        command.clear();  // show every command's usage
+        Usage("unknown command: " + unknown);
     } catch (const UsageError& e) {
-        io.err << "midiupdate: " << e.text << "\n" << kUsage;
+        // The one thing that was wrong, and the usage of that command only.
+        io.err << "midiupdate: " << e.text << "\n" << CommandUsage(command)
+               << "(midiupdate help " << (CommandHelp(command).empty() ? std::string() : command + " ")
+               << "explains more)\n";
         return kExitUsage;
+    } catch (const std::exception& e) {
+        // Reaching here has unwound the command, closing any port it had open.
+        io.err << "midiupdate: " << e.what() << "\n";
+        return kExitFailed;
+    } catch (...) {
+        io.err << "midiupdate: the command failed for an unknown reason\n";
+        return kExitFailed;
     }
 }

@@ -2,6 +2,7 @@
 // The midiupdate command line. Everything it prints goes through CliIo, so tests can run a whole
 // command and compare its output byte for byte.
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -16,7 +17,9 @@ struct CliIo {
     std::ostream& err;
     std::istream& in;
     bool outIsTty = false;  // draw a progress bar instead of plain status lines
-    bool inIsTty = false;   // a person can answer questions (the choice of a port)
+    bool inIsTty = false;   // a person can answer questions (the choice of a port, "Update now?")
+    // The terminal's width in columns when the progress line is drawn; null means 80.
+    std::size_t (*columns)() = nullptr;
     // Where real MIDI ports come from; empty means the platform's own system.
     MidiSystemFactory openMidiSystem;
 };

@@ -1,22 +1,25 @@
 #include "Json.h"
 
-#include <charconv>
 #include <cstdio>
 
+#include "SysExContent.h"
+#include "TextEncoding.h"
 #include "Update.h"
 
 std::string JsonText(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
+        const char32_t cp = Cp1252CodePoint(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
+        } else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+            // Control characters, the undefined bytes of the code page among them, stay visible.
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", c);
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(cp));
             out += escape;
         } else {
-            out += static_cast<char>(c);
+            out += Cp1252ToUtf8(std::string(1, static_cast<char>(c)));
         }
     }
     out += '"';
@@ -24,9 +27,14 @@ std::string JsonText(const std::string& text) {
 }
 
 std::string JsonFloat(float value) {
+    // Four decimals are finer than any bar can show; more would only be single-precision noise.
     char buffer[32];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    std::snprintf(buffer, sizeof buffer, "%.4f", static_cast<double>(value));
+    std::string text = buffer;
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+    if (text == "-0") text = "0";
+    return text;
 }
 
 std::string UpdateInfoJson(const Update& update) {
@@ -38,9 +46,17 @@ std::string UpdateInfoJson(const Update& update) {
         macNames += (macNames.empty() ? "" : ", ") + JsonText(name);
     std::string portions;
     for (const SysExPortion& p : update.portions) {
+        const SysExContent content = DescribeSysEx(p.data.data(), p.data.size());
+        std::string manufacturers, warnings;
+        for (const std::string& id : content.manufacturers)
+            manufacturers += (manufacturers.empty() ? "" : ", ") + JsonText(id);
+        for (const std::string& w : content.warnings) warnings += (warnings.empty() ? "" : ", ") + JsonText(w);
         portions += portions.empty() ? "" : ", ";
         portions += "{\"bytes\": " + std::to_string(p.data.size()) +
-                    ", \"delay\": " + std::to_string(p.delay) + "}";
+                    ", \"delay\": " + std::to_string(p.delay) +
+                    ", \"messages\": " + std::to_string(content.messages) +
+                    ", \"manufacturers\": [" + manufacturers + "]" +
+                    ", \"warnings\": [" + warnings + "]}";
     }
     return std::string("{") +
            "\"kind\": " + (update.isRawSysEx ? "\"sysex\"" : "\"update\"") +

@@ -5,10 +5,10 @@
 
 struct Update;
 
-// A JSON string literal for an 8-bit text: each byte becomes the character with the same code
-// point; bytes below 0x20 and from 0x7F up are written as \u00XX.
+// A JSON string literal (UTF-8) for a text of an update file, read as code page 1252; control
+// characters are written as \uXXXX.
 std::string JsonText(const std::string& text);
-// The shortest decimal text that reads back as the same float.
+// The value with at most four decimals, without trailing zeros.
 std::string JsonFloat(float value);
 // One object describing a loaded update (the `info --json` output).
 std::string UpdateInfoJson(const Update& update);

@@ -1,11 +1,13 @@
 #include "Reporters.h"
 
+#include <algorithm>
 #include <chrono>
 #include <istream>
 #include <ostream>
 
 #include "Clock.h"
 #include "Json.h"
+#include "TextEncoding.h"
 
 void Acknowledger::Wait() const {
     if (!in) return;
@@ -33,6 +35,9 @@ void EventsReporter::ProgressIndeterminate() { Emit("indeterminate", ""); }
 void EventsReporter::Status(const std::string& text) { Emit("status", ", \"text\": " + JsonText(text)); }
 void EventsReporter::Error(const std::string& text) { Emit("error", ", \"text\": " + JsonText(text)); }
 void EventsReporter::Completed(const std::string& text) { Emit("completed", ", \"text\": " + JsonText(text)); }
+void EventsReporter::Verdict(const std::string& verdict, int exitStatus) {
+    Emit("verdict", ", \"verdict\": " + JsonText(verdict) + ", \"exit\": " + std::to_string(exitStatus));
+}
 void EventsReporter::BlockingMessage(const std::string& text) {
     Emit("blocking", ", \"text\": " + JsonText(text));
     ack.Wait();
@@ -46,8 +51,9 @@ void TimelineRecorder::Mark() { times.push_back(clock.NowMs() - startMs); }
 // --- TerminalReporter ------------------------------------------------------------------------
 
 namespace {
-constexpr std::size_t kBarWidth = 30;
-constexpr std::size_t kLineWidth = 100;
+constexpr std::size_t kMaxBarWidth = 30;
+constexpr std::size_t kMinBarWidth = 10;
+constexpr std::size_t kDefaultColumns = 80;
 }  // namespace
 
 std::string FormatDuration(std::uint64_t ms) {
@@ -67,18 +73,20 @@ std::string FormatDuration(std::uint64_t ms) {
 std::string TerminalReporter::BarLine(bool indeterminate, float fraction, unsigned tick,
                                       const std::string& status, long long secondsLeft,
                                       std::size_t width) {
-    std::string bar(kBarWidth, '.');
+    const std::size_t barWidth =
+        std::max(kMinBarWidth, std::min(kMaxBarWidth, width > 10 ? (width - 10) / 3 : 0));
+    std::string bar(barWidth, '.');
     std::string percent;
     if (indeterminate) {
         // A short block sweeping back and forth: busy, with no fraction to show.
-        const std::size_t block = 5, span = kBarWidth - block;
+        const std::size_t block = 5, span = barWidth - block;
         std::size_t pos = tick % (2 * span);
         if (pos > span) pos = 2 * span - pos;
         for (std::size_t i = 0; i < block; ++i) bar[pos + i] = '=';
         percent = "    ";
     } else {
         float f = fraction < 0.0f ? 0.0f : (fraction > 1.0f ? 1.0f : fraction);
-        std::size_t filled = static_cast<std::size_t>(f * kBarWidth + 0.5f);
+        std::size_t filled = static_cast<std::size_t>(f * static_cast<float>(barWidth) + 0.5f);
         for (std::size_t i = 0; i < filled; ++i) bar[i] = '#';
         char text[8];
         std::snprintf(text, sizeof text, "%3d%%", static_cast<int>(f * 100.0f + 0.5f));
@@ -87,15 +95,18 @@ std::string TerminalReporter::BarLine(bool indeterminate, float fraction, unsign
     std::string line = "[" + bar + "] " + percent;
     if (secondsLeft >= 0) line += "  " + FormatDuration(static_cast<std::uint64_t>(secondsLeft) * 1000) + " left";
     // The status goes last and is cut to the line, so the line never wraps and \r redraws it.
+    // Every character of the 8-bit text takes one column, so the cut is made before the text
+    // becomes UTF-8.
     std::string shown;
     for (char c : status) shown += (c == '\n' ? ' ' : c);
     line += "  " + shown;
     if (line.size() > width) line.resize(width);
-    return line;
+    return Cp1252ToUtf8(line);
 }
 
-TerminalReporter::TerminalReporter(std::ostream& out, bool tty, Clock& clock, Acknowledger ack)
-    : out(out), tty(tty), clock(clock), ack(ack), startMs(clock.NowMs()) {
+TerminalReporter::TerminalReporter(std::ostream& out, bool tty, Clock& clock, Acknowledger ack,
+                                   std::size_t (*columns)())
+    : out(out), tty(tty), clock(clock), ack(ack), columns(columns), startMs(clock.NowMs()) {
     if (tty) StartTicker();
 }
 
@@ -136,7 +147,9 @@ long long TerminalReporter::SecondsLeft() {
 
 void TerminalReporter::Draw() {
     if (!tty) return;
-    out << "\r" << BarLine(indeterminate, fraction, tick, status, SecondsLeft(), kLineWidth)
+    // One column short of the width: a line that fills the last column wraps on some terminals.
+    const std::size_t width = columns ? columns() : kDefaultColumns;
+    out << "\r" << BarLine(indeterminate, fraction, tick, status, SecondsLeft(), width > 1 ? width - 1 : 1)
         << "\x1b[K" << std::flush;
     lineOpen = true;
 }
@@ -163,7 +176,7 @@ void TerminalReporter::Status(const std::string& text) {
     if (tty)
         Draw();
     else
-        out << text << "\n" << std::flush;
+        out << Cp1252ToUtf8(text) << "\n" << std::flush;
 }
 
 void TerminalReporter::Error(const std::string& text) {
@@ -171,7 +184,7 @@ void TerminalReporter::Error(const std::string& text) {
     Event();
     if (lineOpen) out << "\n";
     lineOpen = false;
-    out << "Error: " << text << "\n" << std::flush;
+    out << "Error: " << Cp1252ToUtf8(text) << "\n" << std::flush;
 }
 
 void TerminalReporter::Completed(const std::string& text) {
@@ -186,7 +199,7 @@ void TerminalReporter::BlockingMessage(const std::string& text) {
         Event();
         if (lineOpen) out << "\n";
         lineOpen = false;
-        out << "\n" << text << "\n\n" << std::flush;
+        out << "\n" << Cp1252ToUtf8(text) << "\n\n" << std::flush;
     }
     ack.Wait();
 }

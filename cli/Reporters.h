@@ -35,6 +35,11 @@ public:
     void BlockingMessage(const std::string& text) override;
 
 private:
+public:
+    // The last line of a run: which verdict it reached and the exit status the process returns.
+    void Verdict(const std::string& verdict, int exitStatus);
+
+private:
     void Emit(const char* event, const std::string& tail);
     std::ostream& out;
     Clock& clock;
@@ -68,7 +73,9 @@ private:
 // last.
 class TerminalReporter : public UpdateProgress {
 public:
-    TerminalReporter(std::ostream& out, bool tty, Clock& clock, Acknowledger ack);
+    // `columns` tells the terminal's width when the bar is drawn (it may change); null means 80.
+    TerminalReporter(std::ostream& out, bool tty, Clock& clock, Acknowledger ack,
+                     std::size_t (*columns)() = nullptr);
     ~TerminalReporter() override;
 
     // Report times of a forecast run of the same update (see TimelineRecorder), and its length.
@@ -84,7 +91,9 @@ public:
     void Completed(const std::string& text) override;
     void BlockingMessage(const std::string& text) override;
 
-    // The bar line for the given state (no carriage return); exposed for tests.
+    // The bar line for the given state (no carriage return), at most `width` characters: a
+    // narrow terminal gets a shorter bar and a cut status. Texts are code page 1252; the line is
+    // UTF-8. Exposed for tests.
     static std::string BarLine(bool indeterminate, float fraction, unsigned tick,
                                const std::string& status, long long secondsLeft, std::size_t width);
 
@@ -99,6 +108,7 @@ private:
     bool tty;
     Clock& clock;
     Acknowledger ack;
+    std::size_t (*columns)();
     std::uint64_t startMs;
 
     std::mutex lock;

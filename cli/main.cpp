@@ -5,6 +5,7 @@
 
 #include "Cli.h"
 #include "Clock.h"
+#include "Terminal.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -37,5 +38,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CliIo io{std::cout, std::cerr, std::cin, MIDIUPDATE_ISATTY(1) != 0};
     io.inIsTty = MIDIUPDATE_ISATTY(0) != 0;
+    io.columns = &StandardOutputColumns;
+    UseUtf8Console();
     return RunCli(args, io);
 }

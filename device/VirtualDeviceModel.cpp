@@ -203,8 +203,7 @@ VirtualDeviceModel::VirtualDeviceModel(const Update& update, const PortSettings&
 
     // What each portion must look like on the wire: cut exactly as the sender cuts it with these
     // port settings, then framed as a port frames every chunk.
-    const std::uint32_t ideal = settings.ideal > 0 ? static_cast<std::uint32_t>(settings.ideal)
-                                                   : kFallbackIdealChunkSize;
+    const std::uint32_t ideal = UsableIdealChunkSize(settings.ideal);
     const std::uint32_t max = static_cast<std::uint32_t>(settings.max);
     expectedWire.reserve(update.portions.size());
     for (const SysExPortion& portion : update.portions) {

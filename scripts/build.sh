@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds one CMake preset, showing the compiler's output only when the build fails.
+# Configures and builds one CMake preset. It prints a line as each target is built, and the
+# compiler's whole output only when the build fails.
 # Usage: scripts/build.sh PRESET
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -7,7 +8,19 @@ cd "$(dirname "$0")/.."
 preset=$1
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$(nproc)"; } >"$log" 2>&1; then
+echo "build: configuring $preset"
+if ! cmake --preset "$preset" >"$log" 2>&1; then
+  cat "$log"
+  echo "Build failed (configuring $preset)." >&2
+  exit 1
+fi
+echo "build: building $preset"
+set +e
+cmake --build --preset "$preset" -j "$(nproc)" 2>&1 | tee "$log" |
+  sed -u -n "s/^\[ *\([0-9]*%\)\] Built target \(.*\)/build:   $preset \1 \2/p"
+status=${PIPESTATUS[0]}
+set -e
+if [ "$status" -ne 0 ]; then
   cat "$log"
   echo "Build failed." >&2
   exit 1

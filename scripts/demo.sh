@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 scripts/build.sh release
-exec build/release/cli/midiupdate send build/release/examples/demo.upd --virtual "$@"
+exec build/release/cli/midiupdate send build/release/examples/demo.upd --virtual --yes "$@"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only when one is missing (quiet otherwise).
+# Installs the Debian packages the build needs, only when one is missing (quiet otherwise), and
+# says what it is doing while it does.
 # Usage: scripts/setup.sh [extra-package...]
 set -euo pipefail
 
@@ -10,9 +11,15 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+echo "setup: installing ${missing[*]}"
+echo "setup: reading the package lists..."
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# One line per package as it is unpacked and set up, so a long install is never silent.
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 |
+  sed -n 's/^\(Unpacking\|Setting up\) \([^ ]*\).*/setup:   \1 \2/p'
+status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] || { echo "setup: apt-get failed ($status)"; exit "$status"; }
+echo "setup: done"

@@ -26,21 +26,23 @@ TEST(Info, JsonDescribesAnUpdateFileWithExactlyTheAgreedKeys) {
               "{\"kind\": \"update\", \"product\": \"Pad\", \"version\": {\"major\": 1, \"minor\": 5, "
               "\"text\": \"1.05\"}, \"message\": \"Line one\\u000ALine two\", \"image_bytes\": 4, "
               "\"port\": {\"names\": [\"Pad A\", \"Pad B\"], \"ideal\": 512, \"max\": 3072, \"delay\": -5, "
-              "\"unprep_delay\": 100, \"chunks\": false}, \"mac_names\": [\"Pad Mac\", \"Pad Mac 2\"], "
-              "\"portions\": [{\"bytes\": 10, \"delay\": 0}, "
-              "{\"bytes\": 20, \"delay\": 1500}], \"total_sysex_bytes\": 30}\n");
+              "\"unprep_delay\": 100, \"chunks\": false}, \"mac_names\": [\"Pad Mac\", \"Pad Mac 2\"], \"portions\": [{\"bytes\": 10, \"delay\": 0, "
+              "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}, {\"bytes\": 20, \"delay\": 1500, "
+              "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}], \"total_sysex_bytes\": 30}\n");
     EXPECT_EQ(run.err, "");
 }
 
-TEST(Info, JsonWritesEightBitTextsByteForByte) {
+TEST(Info, JsonWritesTextsAsCodePage1252InUnicode) {
     TempDir dir;
     UpdateFileContents c = DemoContents();
-    c.productName = std::string("Q\"\\\x01\x7F\xE9", 6);
+    c.productName = std::string("Q\"\\\x01\x7F\xE9\x80\x81", 8);
     c.message = "";
     std::string path = dir.WriteUpdate("b.upd", c);
     CliRun run = RunMidiUpdate({"info", "--json", path});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("\"product\": \"Q\\\"\\\\\\u0001\\u007F\\u00E9\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"product\": \"Q\\\"\\\\\\u0001\\u007F\xC3\xA9\xE2\x82\xAC\\u0081\""),
+              std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("\"message\": \"\""), std::string::npos);
 }
 
@@ -57,7 +59,8 @@ TEST(Info, JsonDescribesARawSysExFileAsOnePortionWithDefaults) {
               0u)
         << run.out;
     EXPECT_NE(run.out.find("\"port\": {\"names\": [], \"ideal\": 1024, \"max\": 3072, \"delay\": 200, "
-                           "\"unprep_delay\": 100, \"chunks\": true}, \"mac_names\": [], \"portions\": [{\"bytes\": 6, \"delay\": 0}], "
+                           "\"unprep_delay\": 100, \"chunks\": true}, \"mac_names\": [], \"portions\": [{\"bytes\": 6, \"delay\": 0, \"messages\": 1, "
+                            "\"manufacturers\": [\"11\"], \"warnings\": [\"1 byte outside SysEx messages\"]}], "
                            "\"total_sysex_bytes\": 6}"),
               std::string::npos)
         << run.out;
@@ -188,7 +191,7 @@ TEST(Pack, AMissingPortionFileFailsWithoutWritingAnything) {
 
 TEST(CommandLine, HelpVersionAndBadCommands) {
     EXPECT_EQ(RunMidiUpdate({"--help"}).status, 0);
-    EXPECT_NE(RunMidiUpdate({"--help"}).out.find("usage: midiupdate info"), std::string::npos);
+    EXPECT_NE(RunMidiUpdate({"--help"}).out.find("midiupdate info [--json] FILE"), std::string::npos);
     CliRun version = RunMidiUpdate({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("midiupdate ", 0), 0u);

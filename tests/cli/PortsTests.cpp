@@ -153,4 +153,52 @@ TEST(PortChoice, TheNumberedListShowsEveryOutputPort) {
               "Please select a MIDI port:\n  1) Microsoft GS Wavetable Synth\n  2) 2- Foo\n");
 }
 
+// Before a real device is updated the person at the terminal says yes; without one, --yes must.
+TEST(SendConfirmation, AsksBeforeARealDeviceIsUpdated) {
+    TempDir dir;
+    UpdateFileContents contents;
+    contents.productName = "Pad";
+    contents.version = {1, 2};
+    contents.message = "Hold SHIFT while powering on.";
+    contents.portSettings = {"win:x:name:Pad Port"};
+    contents.portions.push_back({SysExMessage(40), 0});
+    const std::string path = dir.WriteUpdate("fw.upd", contents);
+    std::string fileBytes;
+    for (std::uint8_t b : ReadBytes(path)) fileBytes += static_cast<char>(b);
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool inTty;
+        std::string input;
+        int status;  // kExitUnconfirmed: the run went ahead (the test port never answers)
+        const char* errPart;
+    } cases[] = {
+        {"no terminal", {"send", path}, false, "", kExitUsage, "nothing was sent"},
+        {"answered no", {"send", path}, true, "n\n", kExitFailed, "Update canceled"},
+        {"answered with Enter", {"send", path}, true, "\n", kExitFailed, "Update canceled"},
+        {"answered yes", {"send", path}, true, "y\n", kExitUnconfirmed, ""},
+        {"--yes", {"send", path, "--yes"}, false, "", kExitUnconfirmed, ""},
+        {"file on standard input", {"send", "-"}, false, fileBytes, kExitUsage, "nothing was sent"},
+        {"file on standard input, --yes", {"send", "-", "--yes"}, false, fileBytes, kExitUnconfirmed, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ListedSystem system;
+        std::vector<PortSettings> made;
+        system.made = &made;
+        SimulatedClock clock;
+        ScopedClock use(clock);
+        const CliRun run = RunWith(c.args, [&](std::string&) { return std::make_unique<ListedSystem>(system); },
+                                   c.input, c.inTty);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(made.size(), c.status == kExitUnconfirmed ? 1u : 0u);  // no port unless it goes ahead
+        EXPECT_NE(run.err.find(c.errPart), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find("Message:\n    Hold SHIFT while powering on.\nSend to:     a MIDI port named "
+                               "\"Pad Port\" (test)\n"),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.out.find("Update now? [y/N]") != std::string::npos, c.inTty);
+    }
+}
+
 }  // namespace

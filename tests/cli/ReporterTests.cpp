@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "Clock.h"
@@ -16,6 +17,20 @@ TEST(TerminalBar, ShowsTheFractionTheTimeLeftAndTheStatusOnOneLine) {
     EXPECT_EQ(cut.size(), 60u);
     EXPECT_EQ(cut.find('\n'), std::string::npos);
     EXPECT_NE(cut.find("one two"), std::string::npos);
+}
+
+TEST(TerminalBar, ANarrowTerminalGetsAShorterBarAndACutStatus) {
+    const std::string status = "Sending chunk #2 of 3";
+    for (std::size_t width : {100u, 60u, 40u, 24u, 12u}) {
+        const std::string line = TerminalReporter::BarLine(false, 0.5f, 0, status, 75, width);
+        EXPECT_LE(line.size(), width);
+        const std::size_t bar = line.find(']') - 1;
+        EXPECT_EQ(bar, std::max<std::size_t>(10, std::min<std::size_t>(30, (width - 10) / 3))) << width;
+    }
+    // A character of the 8-bit text is one column, though it takes two bytes in UTF-8.
+    const std::string cut = TerminalReporter::BarLine(true, 0.0f, 0, std::string(100, '\xE9'), -1, 50);
+    EXPECT_EQ(cut.substr(cut.size() - 2), "\xC3\xA9");
+    EXPECT_EQ(cut.size(), 50u + std::count(cut.begin(), cut.end(), '\xC3'));
 }
 
 TEST(TerminalBar, TheBusyBlockSweepsBackAndForthInsideTheBar) {
@@ -88,9 +103,15 @@ TEST(EventsReporter, StampsEachEventWithTheTimeSinceTheRunStarted) {
               "{\"t\": 42, \"event\": \"blocking\", \"text\": \"ok?\"}\n");
 }
 
-TEST(JsonFloat, WritesTheShortestTextThatReadsBackAsTheSameFloat) {
-    EXPECT_EQ(JsonFloat(0.0f), "0");
-    EXPECT_EQ(JsonFloat(1.0f), "1");
-    EXPECT_EQ(JsonFloat(0.25f), "0.25");
-    EXPECT_EQ(std::stof(JsonFloat(1.0f / 3.0f)), 1.0f / 3.0f);
+TEST(JsonFloat, WritesAtMostFourDecimalsWithoutTrailingZeros) {
+    const std::pair<float, const char*> cases[] = {
+        {0.0f, "0"}, {1.0f, "1"}, {0.25f, "0.25"}, {1.0f / 3.0f, "0.3333"}, {0.300000012f, "0.3"},
+        {0.99999f, "1"}, {-0.00001f, "0"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(JsonFloat(value), text);
+}
+
+TEST(JsonText, ReadsUpdateTextsAsCodePage1252) {
+    EXPECT_EQ(JsonText("Caf\xE9 \x80 \"q\""), "\"Caf\xC3\xA9 \xE2\x82\xAC \\\"q\\\"\"");
+    EXPECT_EQ(JsonText("a\nb\x81\x7F"), "\"a\\u000Ab\\u0081\\u007F\"");
 }

@@ -46,6 +46,7 @@ TEST(SendDryRun, OnePortionShowsEveryReportWithItsTimeOnTheSimulatedClock) {
         Progress(324, "1"),
         Status(324, "MIDI update sent successfully."),
         Event(324, "completed", ", \"text\": \"The 'Pad' was updated sucessfully to version 1.05.\""),
+        Event(324, "verdict", ", \"verdict\": \"updated\", \"exit\": 0"),
     };
     EXPECT_EQ(run.OutLines(), expected);
     EXPECT_NE(run.err.find("Dry run: on a real device this update would take about 0s (324 ms)"), std::string::npos)
@@ -110,7 +111,7 @@ TEST(SendDryRun, ThreePortionsNumberTheLaterOnesAndAskOnceForPreparation) {
                                            1.0f, 1.0f, 1.0f};
     ASSERT_EQ(progress.size(), expectedProgress.size());
     for (std::size_t i = 0; i < progress.size(); ++i) EXPECT_FLOAT_EQ(progress[i], expectedProgress[i]) << i;
-    EXPECT_NE(lines.back().find("\"event\": \"completed\""), std::string::npos);
+    EXPECT_NE(lines[lines.size() - 2].find("\"event\": \"completed\""), std::string::npos);
 }
 
 TEST(SendDryRun, AnUpdateWithoutPortionsGoesStraightToTheDeviceEnquiry) {
@@ -128,6 +129,7 @@ TEST(SendDryRun, AnUpdateWithoutPortionsGoesStraightToTheDeviceEnquiry) {
         Status(0, "MIDI update sent successfully."),
         Status(0, "Verifying update status..."),
         Event(20, "completed", ", \"text\": \"The 'Pad' was updated sucessfully to version 1.05.\""),
+        Event(20, "verdict", ", \"verdict\": \"updated\", \"exit\": 0"),
     };
     EXPECT_EQ(run.OutLines(), expected);
 }
@@ -141,7 +143,9 @@ TEST(SendDryRun, ARawSysExFileIsConfirmedByTheVersionTheDeviceReports) {
 
     CliRun accepted = RunMidiUpdate({"send", path, "--dry-run", "--events"});
     EXPECT_EQ(accepted.status, 0);
-    EXPECT_EQ(accepted.OutLines().back(),
+    const std::vector<std::string> lines = accepted.OutLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
               Event(319, "completed",
                     ", \"text\": \"The '<SysEx Update Device>' was updated sucessfully to version 0.00.\""));
     EXPECT_NE(accepted.out.find(Status(0, "Looking for <SysEx Update Device> to update...")), std::string::npos);
@@ -188,7 +192,14 @@ TEST(Send, PlainOutputIsOneLinePerStatusThenTheVerdict) {
     std::string path = dir.WriteUpdate("one.upd", OnePortion());
     CliRun run = RunMidiUpdate({"send", path, "--dry-run"});
     ASSERT_EQ(run.status, 0);
+    // What is about to happen comes first, then one line per status.
     std::vector<std::string> expected = {
+        "Product:     Pad",
+        "Version:     1.05",
+        "Send to:     the built-in virtual device",
+        "Portions:    1, 100 bytes (100 bytes) in all",
+        "Duration:    about 0s, not counting time spent at messages",
+        "",
         "Started update",
         "Looking for Pad to update...",
         "Sent 100 bytes of 100 bytes",
@@ -232,6 +243,42 @@ TEST(Send, AFileThatFailsToLoadSendsNothingAndExitsWithOne) {
     std::string path = dir.Write("bad.upd", {'n', 'o', 'p', 'e'});
     CliRun run = RunMidiUpdate({"send", path, "--dry-run", "--events"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.out, "{\"t\": 0, \"event\": \"verdict\", \"verdict\": \"not_loaded\", \"exit\": 1}\n");
     EXPECT_EQ(run.LastErrLine(), "Update file was invalid (bad header).");
+}
+
+TEST(Send, PacingOptionsReplaceTheFilesValuesForTheRun) {
+    TempDir dir;
+    const std::string path = dir.WriteUpdate("one.upd", OnePortion(100));
+    // Chunks of 40 bytes with no pauses of the port's own: each status comes as its chunk leaves,
+    // the next chunk after the rest of 40/4096 s (9 ms).
+    CliRun run = RunMidiUpdate({"send", path, "--dry-run", "--events", "--ideal", "40", "--max", "40", "--delay", "0",
+                                "--unprep-delay", "0", "--chunks", "no"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(Status(0, "Sent 40 bytes of 100 bytes")), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(Status(9, "Sent 80 bytes of 100 bytes")), std::string::npos) << run.out;
+
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"--ideal", "0"}, {"--ideal", "-4"}, {"--max", "lots"}, {"--delay"}, {"--chunks", "maybe"}}) {
+        std::vector<std::string> args = {"send", path, "--dry-run"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        const CliRun refused = RunMidiUpdate(args);
+        EXPECT_EQ(refused.status, 2) << bad[0];
+        EXPECT_EQ(refused.err.rfind("midiupdate: " + bad[0], 0), 0u) << refused.err;
+    }
+}
+
+TEST(Send, ADashReadsTheFileFromStandardInput) {
+    TempDir dir;
+    std::string bytes;
+    for (std::uint8_t b : ReadBytes(dir.WriteUpdate("one.upd", OnePortion()))) bytes += static_cast<char>(b);
+    const CliRun sent = RunMidiUpdate({"send", "-", "--dry-run"}, bytes);
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_NE(sent.out.find("The 'Pad' was updated sucessfully to version 1.05."), std::string::npos);
+    const CliRun shown = RunMidiUpdate({"info", "--json", "-"}, bytes);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("\"product\": \"Pad\""), std::string::npos);
+    const CliRun broken = RunMidiUpdate({"info", "-"}, bytes.substr(0, 10));
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.LastErrLine(), "Update file was invalid (bad header).");
 }

@@ -103,17 +103,25 @@ TEST_F(SendChunkedTest, EmptyPortionSendsNothingAndDoesNotRest) {
     EXPECT_EQ(progress.Trace(), (std::vector<std::string>{"P1", "S:Sent 0 bytes of 0 bytes"}));
 }
 
-TEST_F(SendChunkedTest, IdealOfZeroOrLessFallsBackSoChunksAlwaysAdvance) {
-    for (std::int32_t badIdeal : {0, -1, -4096}) {
+// Only 0 is replaced; a negative ideal reads as a huge unsigned size: one chunk per portion.
+TEST_F(SendChunkedTest, IdealIsReadAsUnsignedAndOnlyZeroFallsBack) {
+    const struct {
+        std::int32_t ideal;
+        std::vector<std::uint32_t> chunks;
+    } cases[] = {
+        {0, {kFallbackIdealChunkSize, kFallbackIdealChunkSize, 452}},
+        {-1, {2500}},
+        {-4096, {2500}},
+        {1000, {1000, 1000, 500}},
+    };
+    for (const auto& c : cases) {
         ScriptedPort badPort;
-        badPort.ideal = badIdeal;
+        badPort.ideal = c.ideal;
         badPort.max = 3072;
         SysExPortion portion;
         portion.data = Bytes(2500, 0xF7);  // every byte ends a message: chunks stay at ideal
         SysExSender::SendChunked(portion, badPort, progress);
-        EXPECT_EQ(ChunkLengths(badPort),
-                  (std::vector<std::uint32_t>{kFallbackIdealChunkSize, kFallbackIdealChunkSize, 452}))
-            << "ideal " << badIdeal;
+        EXPECT_EQ(ChunkLengths(badPort), c.chunks) << "ideal " << c.ideal;
     }
 }
 

@@ -99,6 +99,28 @@ TEST(SysExReassembly, LongMessageIsStoredWholeAndPreviewedByItsFirstTwentyBytes)
         << log.Text();
 }
 
+// A device streaming without ever ending its message: the one being assembled is capped, and
+// the store still takes the next proper message.
+TEST(SysExReassembly, MessageWithoutEndIsDroppedAtTheCap) {
+    BarePort port;
+    Bytes longest(kMaxAssembledSysEx, 0x11);
+    longest.front() = 0xF0;
+    longest.back() = 0xF7;
+    port.Feed(longest);
+    EXPECT_EQ(port.GetSysEx().size(), kMaxAssembledSysEx);  // exactly the cap still fits
+
+    port.ClearSysEx();
+    LogCapture log;
+    Bytes endless(kMaxAssembledSysEx, 0x22);
+    endless.front() = 0xF0;
+    port.Feed(endless);
+    port.Feed({0x33, 0x44, 0xF7});  // the tail of the dropped message ends nothing
+    EXPECT_TRUE(port.GetSysEx().empty());
+    EXPECT_TRUE(log.Contains("SysEx message over 1048576 bytes dropped\n")) << log.Text().substr(0, 200);
+    port.Feed({0xF0, 0x05, 0xF7});
+    EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x05, 0xF7}));
+}
+
 TEST(SysExReassembly, PreviewUsesLowerCaseHex) {
     EXPECT_EQ(FormatSysExPreview({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}), "{ 0xf0 0x7e 0x7f 0x06 0x01 0xf7 }");
     EXPECT_EQ(FormatSysExPreview({}), "{ }");

@@ -50,12 +50,54 @@ TEST_P(RawDetection, DecidesByContentAndRewinds) {
 INSTANTIATE_TEST_SUITE_P(Files, RawDetection, testing::ValuesIn(DetectionCases()),
                          [](const testing::TestParamInfo<DetectionCase>& info) { return std::string(info.param.name); });
 
-TEST(RawDetection, FailedStreamIsNotRawButIsRewound) {
-    std::stringstream stream = BinaryStream("\xF0\xF7");
-    stream.setstate(std::ios::failbit);
-    EXPECT_FALSE(IsRawSysExFile(stream));
-    EXPECT_TRUE(stream.good());
-    EXPECT_EQ(stream.get(), 0xF0);
+// A stream that has failed delivers nothing: it must not be cleared and read on.
+TEST(RawDetection, FailedStreamIsNotRawAndLoadsAsABadHeader) {
+    for (const std::string& bytes : {std::string("\xF0\xF7"), Header().Portion({0xF7}, 0).Str()}) {
+        std::stringstream stream = BinaryStream(bytes);
+        stream.setstate(std::ios::failbit);
+        EXPECT_FALSE(IsRawSysExFile(stream));
+        EXPECT_TRUE(stream.fail());
+        try {
+            Update update(stream);
+            ADD_FAILURE() << "loaded a failed stream";
+        } catch (const ParseError& error) {
+            EXPECT_STREQ(error.what(), "Update file was invalid (bad header).");
+        }
+    }
+}
+
+// Input that cannot seek (a pipe) is read into memory and loads like the same bytes from a file.
+TEST(UnseekableInput, LoadsLikeAFile) {
+    const std::string raw = std::string("\xF0\x01\xF7\xF0\x02\xF7\x42", 7);
+    const std::string upd = Header("Piped", 2, 1).Settings("win:x:ideal:64").Portion({0xF0, 0xF7}, 9).Str();
+    for (const std::string& bytes : {raw, upd, std::string("\xF0") + std::string(70000, '\x01') + "\xF7"}) {
+        ScriptedStreamBuf buffer(bytes, /*seekable=*/false);
+        std::istream pipe(&buffer);
+        const Update piped(pipe);
+        const Update file = Load(bytes);
+        EXPECT_EQ(piped.isRawSysEx, file.isRawSysEx);
+        EXPECT_EQ(piped.productName, file.productName);
+        EXPECT_EQ(piped.version, file.version);
+        EXPECT_EQ(piped.winPort.ideal, file.winPort.ideal);
+        ASSERT_EQ(piped.portions.size(), file.portions.size());
+        EXPECT_EQ(piped.portions[0].data, file.portions[0].data);
+    }
+}
+
+TEST(UnseekableInput, RejectsLikeAFile) {
+    for (const std::string& bytes : {std::string(), std::string("\xF0\x01"), Header().Str().substr(0, 20),
+                                     FileBytes(Header()).U32(1).U32(5).Raw("\xF0").Str()}) {
+        ScriptedStreamBuf buffer(bytes, /*seekable=*/false);
+        std::istream pipe(&buffer);
+        std::string outcome = "<loaded>";
+        try {
+            Update update(pipe);
+        } catch (const ParseError& error) {
+            outcome = error.what();
+        }
+        EXPECT_EQ(outcome, LoadError(bytes)) << testing::PrintToString(bytes);
+        EXPECT_NE(outcome, "<loaded>");
+    }
 }
 
 TEST(RawSysExReader, ThreeMessagesAndTrailingBytesBecomeOnePortion) {

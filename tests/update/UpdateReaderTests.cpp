@@ -123,14 +123,38 @@ TEST(UpdateReader, PartialTrailingTagIsIgnored) {
     }
 }
 
-// A record whose own byte count is cut short ends the records without an error.
-TEST(UpdateReader, CountCutShortEndsTheRecordsQuietly) {
-    for (std::uint32_t tag : {1u, 2u, 3u, 5u}) {
-        const std::string bytes = FileBytes(Header()).Portion({0xF7}, 9).U32(tag).Raw("\x02\x00").Str();
-        const Update update = Load(bytes);
-        EXPECT_EQ(update.portions.size(), 1u) << "tag " << tag;
-        EXPECT_TRUE(update.image.empty()) << "tag " << tag;
+// A download cut short anywhere after a record's tag is refused: the portion with its own
+// message, every other record as a truncated file. Only a cut inside the tag itself loads.
+struct RecordCutCase {
+    const char* name;
+    std::string record;   // the whole record, tag included
+    std::string expected; // when cut anywhere after its tag
+};
+
+TEST(UpdateReader, RecordCutAtEveryLengthAfterItsTagIsRefused) {
+    const RecordCutCase cases[] = {
+        {"Portion", FileBytes().Portion({0xF0, 0x01, 0x02, 0xF7}, 1000).Str(), kTruncatedSysEx},
+        {"EmptyPortion", FileBytes().Portion({}, 7).Str(), kTruncatedSysEx},
+        {"Image", FileBytes().Image({1, 2, 3}).Str(), kTruncated},
+        {"Settings", FileBytes().Settings("win:x:max:1024").Str(), kTruncated},
+        {"MacNames", FileBytes().MacNames("A$B").Str(), kTruncated},
+    };
+    const std::string before = FileBytes(Header()).Portion({0xF7}, 3).Str();
+    for (const RecordCutCase& c : cases) {
+        for (std::size_t length = 0; length <= c.record.size(); ++length) {
+            const std::string file = before + c.record.substr(0, length);
+            const std::string expected = length < 4 ? "<loaded>" : length < c.record.size() ? c.expected : "<loaded>";
+            EXPECT_EQ(LoadError(file), expected) << c.name << " cut after " << length << " bytes";
+        }
     }
+}
+
+TEST(UpdateReader, SettingsTextCutShortSetsNothing) {
+    // "max:1024" cut after "max:1" would have set max to 1.
+    const std::string record = FileBytes().Settings("win:x:max:1024").Str();
+    const std::string cut = FileBytes(Header()).Str() + record.substr(0, record.size() - 3);
+    EXPECT_EQ(LoadError(cut), kTruncated);
+    EXPECT_EQ(Load(FileBytes(Header()).Str() + record).winPort.max, 1024);
 }
 
 TEST(UpdateReader, UnrecognisedTagNamesTheSourceLineOnStandardError) {

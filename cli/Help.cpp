@@ -1,0 +1,153 @@
+#include "Help.h"
+
+#include <cstring>
+
+namespace {
+
+struct CommandText {
+    const char* name;
+    const char* usage;
+    const char* help;
+};
+
+const char* const kCommonOptions =
+    "options for every command:\n"
+    "  --log FILE           write the diagnostic log to FILE (not one of the command's inputs)\n"
+    "  --verbose            write the diagnostic log to standard error, each line after the\n"
+    "                       milliseconds since the start\n";
+
+const char* const kExitStatuses =
+    "exit status:\n"
+    "  0    success; for send: the device confirmed the update\n"
+    "  1    failure: the file could not be loaded, a chunk could not be sent, the device\n"
+    "       reported an error, or its version differs from the file's\n"
+    "  2    bad command line, or a send that would have to ask without a terminal\n"
+    "  3    sent, but not confirmed by the device\n"
+    "  130  interrupted (the port is closed on the way out)\n";
+
+const CommandText kCommands[] = {
+    {"info", "midiupdate info [--json] FILE\n",
+     "Describes an update file (.upd) or a raw SysEx file (.syx); which kind a file is follows\n"
+     "from its content, never its name. FILE - reads standard input.\n"
+     "\n"
+     "Shown: product, version, the file's message, picture size, the port names the update looks\n"
+     "for, the pacing values, and for each portion its size, the pause after it, the number of\n"
+     "SysEx messages, the manufacturer IDs seen and warnings for bytes outside messages, data\n"
+     "bytes of 0x80 or above inside a message, or a message without its F7. Warnings never stop a\n"
+     "load: some devices take data that is not SysEx. Texts of update files are code page 1252.\n"
+     "\n"
+     "  --json               one JSON object for machines (portions[i].messages, .manufacturers,\n"
+     "                       .warnings; mac_names; texts in Unicode)\n"},
+    {"pack",
+     "midiupdate pack -o OUT.upd --product NAME --version MAJOR.MINOR [--message TEXT]\n"
+     "                [--image FILE] [--port-settings TEXT]... [--mac-names TEXT]\n"
+     "                --portion FILE.syx[@DELAY_MS]...\n",
+     "Writes an update file from SysEx portion files, in the order given. The output is written to\n"
+     "a temporary file beside OUT.upd and renamed into place only when it is complete, so a failure\n"
+     "never leaves a fragment. Afterwards it prints what it wrote, as info does, and warns about a\n"
+     "portion that is not well-formed SysEx.\n"
+     "\n"
+     "  -o, --output OUT     the update file to write\n"
+     "  --product NAME       the product; also the port name looked for when no settings name one\n"
+     "  --version MAJOR.MINOR  the firmware version (1.05 is major 1, minor 5)\n"
+     "  --message TEXT       instructions shown before the update; backslash-n starts a new line\n"
+     "  --image FILE         a picture (PNG) shown while the file is loaded\n"
+     "  --portion FILE[@MS]  a portion of SysEx data, and the pause after it in milliseconds\n"
+     "  --mac-names TEXT     port names for macOS, separated by $\n"
+     "  --port-settings TEXT settings for the device's MIDI port, see below\n"
+     "\n"
+     "Texts are given in UTF-8 and stored as code page 1252; a text that code page cannot hold\n"
+     "is refused, and nothing is written.\n"
+     "\n"
+     "port settings: PLATFORM:ANY:KEY:VALUE:KEY:VALUE...\n"
+     "  Only records whose first field is win apply; the second field is not read. Keys:\n"
+     "  name         port names to look for, separated by $ (a device matches when its name,\n"
+     "               without a leading number and dash, equals or contains one)\n"
+     "  ideal        smallest chunk in bytes (default 1024)\n"
+     "  max          a chunk grows up to this many bytes to end at a message end (default 3072)\n"
+     "  delay        pause after each chunk in ms (default 200)\n"
+     "  unprepdelay  pause after each chunk's buffer is released, in ms (default 100)\n"
+     "  chunks       yes or no: frame every chunk as one SysEx message (default yes)\n"
+     "  Keys are case-sensitive; unknown keys are ignored. Example:\n"
+     "    --port-settings 'win:x:name:Pad$Pad MIDI 1:ideal:512:chunks:no'\n"},
+    {"unpack", "midiupdate unpack FILE -o DIR\n",
+     "Writes the parts of an update file into DIR: each portion as portion-N.syx, the picture as\n"
+     "image.bin, the port settings as port-settings-N.txt and the Mac port names as mac-names.txt,\n"
+     "and prints the pack command line that rebuilds an equivalent update file from them.\n"
+     "\n"
+     "  -o, --output DIR     the folder to write (made when missing)\n"},
+    {"send",
+     "midiupdate send FILE [--port NAME | --virtual[=BEHAVIOUR] | --dry-run] [--yes] [--events]\n"
+     "                [--ideal N] [--max N] [--delay MS] [--unprep-delay MS] [--chunks yes|no]\n"
+     "                [--api alsa|jack|coremidi]\n",
+     "Runs the update. First it shows what is about to happen: product, version, the file's\n"
+     "message, the ports it looks for, the portions, the total size and the estimated duration.\n"
+     "On a terminal it then asks \"Update now? [y/N]\" unless --yes is given; without a terminal\n"
+     "and without --yes it refuses (exit status 2) before anything is sent.\n"
+     "\n"
+     "For each portion it waits for the port, sends the portion in paced chunks, waits for the\n"
+     "device's status and pauses as the file says; at the end it asks the device for its firmware\n"
+     "version when the status alone is not conclusive, and prints the verdict.\n"
+     "\n"
+     "  --port NAME          look for this MIDI port instead of the file's port names; a raw SysEx\n"
+     "                       file names none, so on a terminal a numbered list is offered\n"
+     "  --virtual[=B]        send to the built-in virtual device; B is a comma-separated list of\n"
+     "                         status=accept|fail|none|install:N   its status after each portion\n"
+     "                         identity=MAJOR.MINOR|none           its Identity Reply\n"
+     "                         offline=MS                          it reboots after each portion\n"
+     "  --dry-run            run against the virtual device on a simulated clock: finishes at\n"
+     "                       once and tells how long the real update would take\n"
+     "  --yes, -y            do not ask, and do not wait for Enter at messages that ask for it\n"
+     "  --events             one JSON object per line for every report; the last line is\n"
+     "                       {\"event\": \"verdict\", \"verdict\": ..., \"exit\": N}\n"
+     "  --ideal, --max, --delay, --unprep-delay, --chunks\n"
+     "                       replace the file's pacing values for this run (see pack's help)\n"
+     "  --api NAME           the MIDI system: alsa, jack or coremidi; default the first available\n"},
+    {"ports", "midiupdate ports [--api alsa|jack|coremidi]\n",
+     "Lists the MIDI output and input ports as the port search sees them: id, name, and whether\n"
+     "the search would skip it (the system's own synthesizer and mapper, through ports).\n"},
+    {"simulate",
+     "midiupdate simulate [FILE] [--name NAME] [--virtual=BEHAVIOUR] [--timeout SECONDS]\n"
+     "                    [--api alsa|jack|coremidi]\n",
+     "Opens virtual MIDI ports named like a device (by default the update's first port name) that\n"
+     "behave as the virtual device of send --virtual, checking every byte received against FILE.\n"
+     "Without a file it accepts any SysEx and answers after a quiet second. It prints what it\n"
+     "received and its verdict, and stops on Ctrl-C or after the time-out. Makers can try an\n"
+     "update file with it before they ship it.\n"},
+    {"help", "midiupdate help [COMMAND]\n", "Explains a command, or lists them all.\n"},
+};
+
+const CommandText* Find(const std::string& command) {
+    for (const CommandText& c : kCommands)
+        if (command == c.name) return &c;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string CommandUsage(const std::string& command) {
+    if (const CommandText* c = Find(command)) return std::string("usage: ") + c->usage;
+    std::string all = "usage:\n";
+    for (const CommandText& c : kCommands) all += std::string("  ") + c.usage;
+    all += "  midiupdate --version\n";
+    return all;
+}
+
+std::string CommandHelp(const std::string& command) {
+    if (command.empty()) {
+        std::string text =
+            "midiupdate: inspect, author and send MIDI firmware update files.\n\n"
+            "commands:\n"
+            "  info       describe an update file or a raw SysEx file\n"
+            "  pack       write an update file from SysEx portion files\n"
+            "  unpack     write an update file's parts as files\n"
+            "  send       run the update\n"
+            "  ports      list the MIDI ports\n"
+            "  simulate   behave as a device on virtual MIDI ports\n"
+            "  help       explain a command: midiupdate help COMMAND\n\n";
+        return text + CommandUsage("") + "\n" + kCommonOptions + "\n" + kExitStatuses;
+    }
+    const CommandText* c = Find(command);
+    if (!c) return {};
+    return CommandUsage(command) + "\n" + c->help + "\n" + kCommonOptions + "\n" + kExitStatuses;
+}
