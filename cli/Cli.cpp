@@ -89,7 +89,8 @@ public:
             for (const std::string& used : commandFiles)
                 if (!used.empty() && SameFile(path, used))
                     Usage("--log '" + path + "' names a file the command works on; choose another log file");
-            file = std::fopen(path.c_str(), "w");
+            // Binary: the same bytes on every platform (no carriage returns added on Windows).
+            file = std::fopen(path.c_str(), "wb");
             if (!file) Usage("cannot write the log file '" + path + "': " + std::strerror(errno));
             SetLogSink(&FileSink, file);
         } else if (verbose) {

@@ -202,3 +202,53 @@ TEST(SendConfirmation, AsksBeforeARealDeviceIsUpdated) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+// The same commands over the Windows port and the simulated winmm, with an instrument behind it.
+#include "WinmmMidiSystem.h"
+#include "VirtualDeviceModel.h"
+#include "winmidi/LayerTestSupport.h"
+
+namespace {
+
+class WinmmCommands : public LayerTest {
+protected:
+    static MidiSystemFactory Winmm() {
+        return [](std::string&) { return std::make_unique<WinmmMidiSystem>(); };
+    }
+};
+
+TEST_F(WinmmCommands, PortsShowsWhatTheSearchSkips) {
+    winmm_layer::AddOutput("Microsoft GS Wavetable Synth");
+    winmm_layer::AddOutput("2- Pad");
+    winmm_layer::AddInput("2- Pad");
+    CliRun run = RunWith({"ports"}, Winmm());
+    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_EQ(run.out,
+              "MIDI output ports (winmm):\n"
+              "  #0  'Microsoft GS Wavetable Synth'  (skipped by the port search)\n"
+              "  #1  '2- Pad'\n"
+              "MIDI input ports (winmm):\n"
+              "  #0  '2- Pad'\n");
+}
+
+TEST_F(WinmmCommands, ARawFileSentToThePortPickedByItsListedName) {
+    TempDir dir;
+    const std::vector<std::uint8_t> firmware = SysExMessage(600);
+    const std::string path = dir.Write("fw.syx", firmware);
+    std::ifstream file(path, std::ios::binary);
+    const Update update(file);
+    VirtualDeviceModel model(update, update.winPort, ParseDeviceBehaviour("status=accept"));
+    winmm_layer::AddOutput("1- Pad");
+    const int out = winmm_layer::AddOutput("2- Pad");
+    winmm_layer::AddInput("1- Pad");
+    const int in = winmm_layer::AddInput("2- Pad");
+    winmm_layer::AttachModel(&model, out, in);
+    CliRun run = RunWith({"send", path, "--port", "2- Pad", "--yes"}, Winmm());
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(model.Wire(), firmware);
+    EXPECT_TRUE(winmm_layer::SentOn(0).empty());
+}
+
+}  // namespace
+#endif
