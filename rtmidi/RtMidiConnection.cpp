@@ -143,14 +143,14 @@ private:
     RtMidiOut& Out() {
         if (!out) {
             out = std::make_unique<RtMidiOut>(api, clientName);
-            out->setErrorCallback(&RtMidiConnection::OnError, this);
+            out->setErrorCallback(&RtMidiConnection::OnOutputError, this);
         }
         return *out;
     }
     RtMidiIn& In() {
         if (!in) {
             in = std::make_unique<RtMidiIn>(api, clientName);
-            in->setErrorCallback(&RtMidiConnection::OnError, this);
+            in->setErrorCallback(&RtMidiConnection::OnInputError, this);
             // SysEx in; timing clock and active sensing out.
             in->ignoreTypes(false, true, true);
             in->setCallback(&RtMidiConnection::OnInput, this);
@@ -179,9 +179,14 @@ private:
         if (handler && message && !message->empty()) handler->OnMidiInput(message->data(), message->size());
     }
 
-    static void OnError(RtMidiError::Type type, const std::string& text, void* context) {
+    // A warning on the output side while a message is handed over means it did not go out; the
+    // input side's warnings only go to the log.
+    static void OnOutputError(RtMidiError::Type type, const std::string& text, void* context) {
         RtMidiConnection* self = static_cast<RtMidiConnection*>(context);
         if (type != RtMidiError::DEBUG_WARNING) self->failed.store(true);
+        LogMessage("RtMidiConnection: %s\n", text.c_str());
+    }
+    static void OnInputError(RtMidiError::Type, const std::string& text, void*) {
         LogMessage("RtMidiConnection: %s\n", text.c_str());
     }
 
