@@ -211,10 +211,11 @@ void ReadPortSettings(UpdateFileReader& reader, Update& update) {
     ParsePortSettings(update.winPort, text);
 }
 
-void SkipMacNames(UpdateFileReader& reader) {
-    // Read only to move past it: these names are for another platform.
+void ReadMacNames(UpdateFileReader& reader, Update& update) {
+    // The names the device's ports have on macOS.
     std::string text;
     if (!reader.ReadString(text)) throw ParseError(kTruncatedFile);
+    ParseNameList(update.macNames, text);
 }
 
 // Returns whether a record was read. The end of the file, or one to three stray bytes of a tag
@@ -226,7 +227,7 @@ bool ReadRecord(UpdateFileReader& reader, Update& update) {
         case kPortionTag: ReadPortion(reader, update); return true;
         case kImageTag: ReadImage(reader, update); return true;
         case kPortSettingsTag: ReadPortSettings(reader, update); return true;
-        case kMacNamesTag: SkipMacNames(reader); return true;
+        case kMacNamesTag: ReadMacNames(reader, update); return true;
         default:
             // Points a developer at the check that refused the file.
             std::fprintf(stderr, "%s:%u\n", kSourceName, static_cast<unsigned>(__LINE__));

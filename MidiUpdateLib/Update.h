@@ -40,6 +40,8 @@ struct Update {
     std::string message;
     FirmwareVersion version;
     PortSettings winPort = DefaultPortSettings;
+    // The port names of the update's macOS records ("$" lists); empty when it has none.
+    std::set<std::string> macNames;
     std::vector<std::uint8_t> image;
     std::vector<SysExPortion> portions;
 

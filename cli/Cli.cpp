@@ -13,6 +13,11 @@
 #include <sstream>
 
 #include "Clock.h"
+#include "HostPlatform.h"
+#if defined(MIDIUPDATE_HAVE_RTMIDI)
+#include "DeviceSimulator.h"
+#include "RtMidiConnection.h"
+#endif
 #include "FileOutput.h"
 #include "Help.h"
 #include "Json.h"
@@ -494,8 +499,16 @@ Forecast ForecastRun(const Update& update, const DeviceBehaviour& behaviour) {
     return {recorder.times, clock.NowMs()};
 }
 
-std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, std::string& error) {
-    std::unique_ptr<MidiSystem> system = io.openMidiSystem ? io.openMidiSystem(error) : OpenPlatformMidiSystem(error);
+// The MIDI systems --api may name.
+std::string CheckedApi(const std::string& api) {
+    for (const char* known : {"alsa", "jack", "coremidi", "winmm"})
+        if (api == known) return api;
+    Usage("--api takes alsa, jack or coremidi (winmm on Windows), not '" + api + "'");
+}
+
+std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, std::string& error) {
+    std::unique_ptr<MidiSystem> system =
+        io.openMidiSystem ? io.openMidiSystem(error) : OpenPlatformMidiSystem(api, error);
     if (!system && error.empty()) error = "no MIDI system available";
     return system;
 }
@@ -540,10 +553,15 @@ void PrintPorts(const char* title, const std::vector<MidiPortEntry>& ports, std:
 }
 
 int Ports(Args& args, CliIo& io) {
-    if (!args.Done()) Usage("ports takes no arguments");
+    std::string api;
+    while (!args.Done()) {
+        const std::string a = args.Take();
+        if (a != "--api") Usage("ports takes no arguments but --api NAME");
+        api = CheckedApi(args.Value(a));
+    }
     args.Ready({});
     std::string error;
-    std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, error);
+    std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, api, error);
     if (!system) {
         io.err << "midiupdate: " << error << "\n";
         return kExitFailed;
@@ -648,11 +666,14 @@ int Send(Args& args, CliIo& io) {
     bool haveVirtual = false, dryRun = false, yes = false, events = false;
     std::string behaviourText;
     std::optional<std::string> portName;
+    std::string api;
     PacingOverrides pacing;
     while (!args.Done()) {
         std::string a = args.Take();
         if (a == "--port") {
             portName = args.Value(a);
+        } else if (a == "--api") {
+            api = CheckedApi(args.Value(a));
         } else if (a == "--virtual") {
             haveVirtual = true;
         } else if (a.rfind("--virtual=", 0) == 0) {
@@ -726,7 +747,7 @@ int Send(Args& args, CliIo& io) {
         std::string target = "the built-in virtual device";
         if (!haveVirtual && !dryRun) {
             std::string error;
-            system = OpenMidiSystem(io, error);
+            system = OpenMidiSystem(io, api, error);
             if (!system) {
                 io.err << "midiupdate: " << error << "\n";
                 return finish("no_midi_system", kExitFailed);
@@ -736,7 +757,10 @@ int Send(Args& args, CliIo& io) {
                 if (!portName) return finish("canceled", kExitFailed);
             }
             // As the choice in the program's dialog does: the chosen name is the only name looked for.
-            if (portName && !portName->empty()) update->winPort.names = {*portName};
+            if (portName && !portName->empty())
+                update->winPort.names = {*portName};
+            else
+                update->winPort.names = PortNamesFor(*update, CurrentHostPlatform());
             target = PortNamesText(update->winPort.names) + " (" + system->Name() + ")";
         }
 
@@ -777,6 +801,86 @@ int Send(Args& args, CliIo& io) {
         finish("interrupted", kExitCancelled);
         throw;
     }
+}
+
+// --- simulate --------------------------------------------------------------------------------
+
+int Simulate(Args& args, CliIo& io) {
+    std::string path, name, behaviourText, api;
+    std::uint64_t timeoutMs = 0;
+    while (!args.Done()) {
+        std::string a = args.Take();
+        if (a == "--name") {
+            name = args.Value(a);
+        } else if (a == "--virtual") {
+            behaviourText.clear();
+        } else if (a.rfind("--virtual=", 0) == 0) {
+            behaviourText = a.substr(std::strlen("--virtual="));
+        } else if (a == "--timeout") {
+            auto seconds = ParseUnsigned(args.Value(a), 4000000ul);
+            if (!seconds || *seconds == 0) Usage("--timeout takes a whole number of seconds, at least 1");
+            timeoutMs = static_cast<std::uint64_t>(*seconds) * 1000u;
+        } else if (a == "--api") {
+            api = CheckedApi(args.Value(a));
+        } else if (a.size() > 1 && a[0] == '-') {
+            Usage("unknown option for simulate: " + a);
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            Usage("simulate takes one file");
+        }
+    }
+    DeviceBehaviour behaviour;
+    try {
+        behaviour = ParseDeviceBehaviour(behaviourText);
+    } catch (const std::invalid_argument& e) {
+        Usage(std::string("--virtual: ") + e.what());
+    }
+    args.Ready(path.empty() ? std::vector<std::string>{} : std::vector<std::string>{path});
+    std::unique_ptr<Update> update;
+    if (!path.empty()) {
+        update = LoadUpdate(path, io);
+        if (!update) return kExitFailed;
+    }
+    if (name.empty()) {
+        // Named as the updater will look for it.
+        const std::set<std::string> names =
+            update ? PortNamesFor(*update, CurrentHostPlatform()) : std::set<std::string>{};
+        if (!names.empty() && !names.begin()->empty())
+            name = *names.begin();
+        else if (update && !update->isRawSysEx && !update->productName.empty())
+            name = update->productName;
+        else
+            name = "SysEx Device";
+    }
+#if defined(MIDIUPDATE_HAVE_RTMIDI)
+    std::unique_ptr<MidiConnection> connection;
+    try {
+        // The device's own client name: its ports show as the device's, never as this program's.
+        connection = OpenRtMidiConnection(api, name);
+    } catch (const std::exception& e) {
+        io.err << "midiupdate: no MIDI system available: " << e.what() << "\n";
+        return kExitFailed;
+    }
+    std::unique_ptr<SimulatedDevice> device =
+        update ? MakeFileDevice(*update, update->winPort, behaviour) : MakeAnySysExDevice(behaviour);
+    DeviceSimulator simulator(*connection, *device, name);
+    io.out << "Simulating '" << name << "' on " << MidiApiShortName(*connection)
+           << (update ? ", checking what arrives against '" + path + "'" : std::string(", taking any SysEx"))
+           << "; Ctrl-C stops.\n"
+           << std::flush;
+    if (!simulator.Run(timeoutMs)) {
+        io.err << "midiupdate: could not open the virtual MIDI ports '" << name << "'\n";
+        return kExitFailed;
+    }
+    io.out << device->Report();
+    io.out << "Messages: " << simulator.MessagesIn() << " in, " << simulator.MessagesOut() << " out\n";
+    return device->Satisfied() ? kExitOk : kExitFailed;
+#else
+    (void)timeoutMs;
+    io.err << "midiupdate: no MIDI system available: this program was built without RtMidi\n";
+    return kExitFailed;
+#endif
 }
 
 }  // namespace
@@ -832,6 +936,7 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             if (command == "unpack") return Unpack(args, io);
             if (command == "send") return Send(args, io);
             if (command == "ports") return Ports(args, io);
+            if (command == "simulate") return Simulate(args, io);
         } catch (const RunCancelled&) {
             io.out.flush();
             io.err << "\nmidiupdate: interrupted; the update was stopped and the port closed.\n";

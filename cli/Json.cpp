@@ -41,6 +41,9 @@ std::string UpdateInfoJson(const Update& update) {
     const PortSettings& port = update.winPort;
     std::string names;
     for (const std::string& name : port.names) names += (names.empty() ? "" : ", ") + JsonText(name);
+    std::string macNames;
+    for (const std::string& name : update.macNames)
+        macNames += (macNames.empty() ? "" : ", ") + JsonText(name);
     std::string portions;
     for (const SysExPortion& p : update.portions) {
         const SysExContent content = DescribeSysEx(p.data.data(), p.data.size());
@@ -69,6 +72,7 @@ std::string UpdateInfoJson(const Update& update) {
            ", \"delay\": " + std::to_string(port.delay) +
            ", \"unprep_delay\": " + std::to_string(port.unprepDelay) +
            ", \"chunks\": " + (port.chunks ? "true" : "false") + "}" +
+           ", \"mac_names\": [" + macNames + "]" +
            ", \"portions\": [" + portions + "]" +
            ", \"total_sysex_bytes\": " + std::to_string(TotalSysExSize(update)) + "}";
 }

@@ -36,3 +36,6 @@ using MidiSystemFactory = std::function<std::unique_ptr<MidiSystem>(std::string&
 // The platform's MIDI system; where there is none, `error` reads
 // "no MIDI system available: <reason>".
 std::unique_ptr<MidiSystem> OpenPlatformMidiSystem(std::string& error);
+// The same for the system named `api` (--api: "alsa", "jack", "coremidi" where RtMidi is built
+// in, "winmm" on Windows); an empty name takes the first that is available.
+std::unique_ptr<MidiSystem> OpenPlatformMidiSystem(const std::string& api, std::string& error);

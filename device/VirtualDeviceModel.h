@@ -114,6 +114,12 @@ public:
     // Every byte received on the wire, in order.
     const std::vector<std::uint8_t>& Wire() const { return wire; }
     std::size_t PortionsExpected() const { return expectedWire.size(); }
+    // Bytes the whole update puts on the wire, framing included.
+    std::uint64_t WireBytesExpected() const {
+        std::uint64_t total = 0;
+        for (const std::vector<std::uint8_t>& portion : expectedWire) total += portion.size();
+        return total;
+    }
     bool AllPortionsReceived() const { return portionIndex >= expectedWire.size(); }
     const std::string& DeviceName() const { return deviceName; }
 

@@ -9,6 +9,7 @@ UpdateFileContents DemoContents() {
     c.message = "Line one\nLine two";
     c.image = {1, 2, 3, 4};
     c.portSettings = {"win:x:name:Pad A$Pad B:ideal:512:delay:-5:chunks:no"};
+    c.macNames = {"Pad Mac$Pad Mac 2"};
     c.portions.push_back({SysExMessage(10), 0});
     c.portions.push_back({SysExMessage(20), 1500});
     return c;
@@ -25,7 +26,7 @@ TEST(Info, JsonDescribesAnUpdateFileWithExactlyTheAgreedKeys) {
               "{\"kind\": \"update\", \"product\": \"Pad\", \"version\": {\"major\": 1, \"minor\": 5, "
               "\"text\": \"1.05\"}, \"message\": \"Line one\\u000ALine two\", \"image_bytes\": 4, "
               "\"port\": {\"names\": [\"Pad A\", \"Pad B\"], \"ideal\": 512, \"max\": 3072, \"delay\": -5, "
-              "\"unprep_delay\": 100, \"chunks\": false}, \"portions\": [{\"bytes\": 10, \"delay\": 0, "
+              "\"unprep_delay\": 100, \"chunks\": false}, \"mac_names\": [\"Pad Mac\", \"Pad Mac 2\"], \"portions\": [{\"bytes\": 10, \"delay\": 0, "
               "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}, {\"bytes\": 20, \"delay\": 1500, "
               "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}], \"total_sysex_bytes\": 30}\n");
     EXPECT_EQ(run.err, "");
@@ -58,7 +59,7 @@ TEST(Info, JsonDescribesARawSysExFileAsOnePortionWithDefaults) {
               0u)
         << run.out;
     EXPECT_NE(run.out.find("\"port\": {\"names\": [], \"ideal\": 1024, \"max\": 3072, \"delay\": 200, "
-                           "\"unprep_delay\": 100, \"chunks\": true}, \"portions\": [{\"bytes\": 6, \"delay\": 0, \"messages\": 1, "
+                           "\"unprep_delay\": 100, \"chunks\": true}, \"mac_names\": [], \"portions\": [{\"bytes\": 6, \"delay\": 0, \"messages\": 1, "
                             "\"manufacturers\": [\"11\"], \"warnings\": [\"1 byte outside SysEx messages\"]}], "
                            "\"total_sysex_bytes\": 6}"),
               std::string::npos)

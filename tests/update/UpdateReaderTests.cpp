@@ -248,7 +248,7 @@ TEST(UpdateReader, PortionDataIsNotInterpreted) {
     EXPECT_EQ(Load(FileBytes(Header()).Portion(data, 1).Str()).portions.at(0).data, data);
 }
 
-TEST(UpdateReader, SettingsRecordsApplyAndMacNamesAreIgnored) {
+TEST(UpdateReader, SettingsRecordsApplyAndMacNamesAreKeptApart) {
     const Update update = Load(FileBytes(Header("Product"))
                                    .MacNames("Mac Port$Other")
                                    .Settings("win:x:name:Port A:ideal:100")
@@ -259,6 +259,13 @@ TEST(UpdateReader, SettingsRecordsApplyAndMacNamesAreIgnored) {
     EXPECT_EQ(update.winPort.ideal, 2048);
     EXPECT_EQ(update.winPort.max, 3072);
     EXPECT_FALSE(update.winPort.chunks);
+    EXPECT_EQ(update.macNames, (std::set<std::string>{"Mac Port", "Other"}));
+}
+
+TEST(UpdateReader, MacNameListsAddUpAndLeaveTheWindowsNamesAlone) {
+    const Update update = Load(FileBytes(Header("Product")).MacNames("B$A").MacNames("C").Str());
+    EXPECT_EQ(update.macNames, (std::set<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(update.winPort.names, (std::set<std::string>{"Product"}));
 }
 
 TEST(UpdateReader, SettingsWithoutNamesStillUseTheProductName) {

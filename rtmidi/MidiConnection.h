@@ -1,0 +1,58 @@
+#pragma once
+// What the RtMidi port and the device simulator need of a MIDI system (ALSA sequencer, JACK,
+// CoreMIDI): the lists of ports, one output and one input that can be opened, and whole messages
+// in and out. Small on purpose, so that the logic above it runs in tests against a fake.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Receives what arrives on an open input, one message (or piece of a long SysEx) at a time, on the
+// MIDI system's own thread.
+class MidiInputHandler {
+public:
+    virtual ~MidiInputHandler() = default;
+    virtual void OnMidiInput(const std::uint8_t* data, std::size_t length) = 0;
+};
+
+// How much a MIDI system carries without dropping anything. A long SysEx message is handed over
+// in pieces of at most `maxPieceBytes`, and no more than `queueBytes` may wait in the system at a
+// time, which it takes away at no less than `drainBytesPerMs`. A new connection carries data only
+// after `settleMs`.
+struct TransportLimits {
+    std::size_t maxPieceBytes = 1024;
+    std::size_t queueBytes = 8192;
+    double drainBytesPerMs = 160.0;
+    // After an output is opened, how long until the system really delivers through it.
+    std::uint32_t settleMs = 0;
+};
+
+class MidiConnection {
+public:
+    virtual ~MidiConnection() = default;
+
+    // Names of the ports this program can send to and receive from, in the system's order, the
+    // program's own ports left out.
+    virtual std::vector<std::string> OutputNames() = 0;
+    virtual std::vector<std::string> InputNames() = 0;
+
+    // Open the port at `index` of the latest list; false (and logged) when the system refuses.
+    virtual bool OpenOutput(unsigned index) = 0;
+    virtual bool OpenInput(unsigned index, MidiInputHandler& handler) = 0;
+    // Ports of this program's own that other programs see under `name`, as a device's ports.
+    virtual bool OpenVirtualOutput(const std::string& name) = 0;
+    virtual bool OpenVirtualInput(const std::string& name, MidiInputHandler& handler) = 0;
+    // Closing waits until the handler is no longer called.
+    virtual void CloseOutput() = 0;
+    virtual void CloseInput() = 0;
+    virtual bool OutputOpen() const = 0;
+    virtual bool InputOpen() const = 0;
+
+    // One message, or one piece of a long SysEx; false when the system refused it.
+    virtual bool SendMessage(const std::uint8_t* data, std::size_t length) = 0;
+
+    virtual TransportLimits Limits() const = 0;
+    // "alsa", "jack" or "coremidi".
+    virtual std::string ApiName() const = 0;
+};

@@ -1,0 +1,23 @@
+#pragma once
+// Which ports of a MIDI system an update's names pick out, on Linux and macOS: names as the
+// system lists them ("client:port 20:0" on the ALSA sequencer, "client:port" on JACK), the shared
+// matching rules of the core, exact names before substrings, and never a port that only echoes
+// or a software synthesizer.
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "HostPlatform.h"
+
+// A port that is never the device: a through port (it sends back what it is sent) or a
+// synthesizer in software.
+bool IsNeverTheDevice(const std::string& listedName);
+
+// The listed name and the parts a person knows a port by: the client and the port name without
+// the system's numbers ("Pad:Pad MIDI 1 20:0" gives "Pad" and "Pad MIDI 1").
+std::vector<std::string> PortNameParts(const std::string& listedName);
+
+// Index into `listed` of the port `names` pick: the first whose name or a part of it is exactly
+// one of the names, else the first that matches by the core's rules; -1 when none does.
+int ChoosePort(const std::set<std::string>& names, const std::vector<std::string>& listed);

@@ -1,0 +1,244 @@
+#include "RtMidiPort.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Clock.h"
+#include "Log.h"
+#include "PortChoice.h"
+#include "UpdateStatus.h"
+
+namespace {
+
+// How often Query looks for the answer, and how often it looks for a device that is away.
+constexpr std::uint32_t kQueryPollMs = 10;
+constexpr std::uint32_t kQueryReconnectMs = 500;
+
+bool IsIdentityRequest(const std::uint8_t* data, std::uint32_t length) {
+    return data != nullptr && length == sizeof(IdentityRequest) &&
+           std::memcmp(data, IdentityRequest, sizeof(IdentityRequest)) == 0;
+}
+
+// F0 7E <device> 06 02: a General Information Identity Reply from any device id.
+bool IsIdentityReply(const std::vector<std::uint8_t>& message) {
+    return message.size() >= 5 && message[0] == 0xF0 && message[1] == 0x7E && message[3] == 0x06 &&
+           message[4] == 0x02;
+}
+
+}  // namespace
+
+void PiecePacer::Admit(std::size_t bytes) {
+    Backlog();
+    const double queue = static_cast<double>(limits.queueBytes);
+    if (backlog > 0 && backlog + static_cast<double>(bytes) > queue && limits.drainBytesPerMs > 0) {
+        // Wait until the piece fits, or until the system is empty for a piece larger than it holds.
+        const double excess = std::min(backlog, backlog + static_cast<double>(bytes) - queue);
+        SleepMs(static_cast<std::uint32_t>(std::ceil(excess / limits.drainBytesPerMs)));
+        Backlog();
+    }
+    backlog += static_cast<double>(bytes);
+}
+
+double PiecePacer::Backlog() {
+    const std::uint64_t now = CurrentClock().NowMs();
+    if (now > lastMs) {
+        backlog = std::max(0.0, backlog - static_cast<double>(now - lastMs) * limits.drainBytesPerMs);
+    }
+    lastMs = now;
+    return backlog;
+}
+
+std::vector<std::vector<std::uint8_t>> SplitIntoPieces(const std::vector<std::uint8_t>& message,
+                                                       std::size_t maxPiece) {
+    std::vector<std::vector<std::uint8_t>> pieces;
+    if (maxPiece == 0) maxPiece = message.size();
+    for (std::size_t at = 0; at < message.size(); at += maxPiece) {
+        const std::size_t end = std::min(message.size(), at + maxPiece);
+        pieces.emplace_back(message.begin() + static_cast<std::ptrdiff_t>(at),
+                            message.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    return pieces;
+}
+
+RtMidiPort::RtMidiPort(std::unique_ptr<MidiConnection> midiConnection, const PortSettings& portSettings)
+    : connection(std::move(midiConnection)),
+      settings(portSettings),
+      pacing{portSettings.delay, portSettings.unprepDelay},
+      pacer(connection->Limits()) {
+    // Every completed message also reaches a waiting Query.
+    assembler.onComplete = &RtMidiPort::MessageComplete;
+    assembler.context = this;
+}
+
+RtMidiPort::~RtMidiPort() { Disconnect(); }
+
+void RtMidiPort::MessageComplete(void* context) {
+    RtMidiPort* port = static_cast<RtMidiPort*>(context);
+    port->GotSysEx();
+    std::lock_guard<std::mutex> guard(port->inboxLock);
+    if (port->collecting) port->inbox.push_back(port->assembler.buffer);
+}
+
+void RtMidiPort::OnMidiInput(const std::uint8_t* data, std::size_t length) {
+    if (length == 0) return;
+    const std::uint8_t first = data[0];
+    // Timing clock, active sensing and the other real-time bytes, and every short message, are
+    // not SysEx: only a message that starts one (F0) or continues one (data bytes, or its F7).
+    if (first >= 0x80 && first != 0xF0 && first != 0xF7) return;
+    assembler.AddBytes(data, length);
+}
+
+void RtMidiPort::Connect() {
+    const std::vector<std::string> outputs = connection->OutputNames();
+    const std::vector<std::string> inputs = connection->InputNames();
+    if (!connection->OutputOpen()) {
+        // The ports as the system lists them, once per search for the device.
+        LogMessage("%s: %s\n", "RtMidiPort::Connect", connection->ApiName().c_str());
+        for (std::size_t i = 0; i < outputs.size(); ++i)
+            LogMessage("  MIDI OUT port #%d: '%s'\n", static_cast<int>(i), outputs[i].c_str());
+        for (std::size_t i = 0; i < inputs.size(); ++i)
+            LogMessage("  MIDI IN  port #%d: '%s'\n", static_cast<int>(i), inputs[i].c_str());
+    }
+
+    if (!connection->OutputOpen()) {
+        const int out = ChoosePort(settings.names, outputs);
+        if (out < 0) {
+            LogMessage("%s: no output port matches\n", "RtMidiPort::Connect");
+        } else if (connection->OpenOutput(static_cast<unsigned>(out))) {
+            outputName = outputs[static_cast<std::size_t>(out)];
+            LogMessage("%s: output '%s'\n", "RtMidiPort::Connect", outputName.c_str());
+            const std::uint32_t settle = connection->Limits().settleMs;
+            if (settle != 0) SleepMs(settle);
+        }
+    }
+    if (!connection->InputOpen()) {
+        const int in = ChoosePort(settings.names, inputs);
+        if (in < 0) {
+            if (!inputMissingLogged) LogMessage("%s: no input port matches\n", "RtMidiPort::Connect");
+            inputMissingLogged = true;
+        } else if (connection->OpenInput(static_cast<unsigned>(in), *this)) {
+            inputName = inputs[static_cast<std::size_t>(in)];
+            inputMissingLogged = false;
+            LogMessage("%s: input '%s'\n", "RtMidiPort::Connect", inputName.c_str());
+        }
+    }
+}
+
+bool RtMidiPort::StillListed() {
+    const std::vector<std::string> outputs = connection->OutputNames();
+    return std::find(outputs.begin(), outputs.end(), outputName) != outputs.end();
+}
+
+bool RtMidiPort::IsConnected() {
+    if (connection->OutputOpen() && !StillListed()) {
+        // The device went away (unplugged, or rebooting): its port stays open here but leads
+        // nowhere, and a device that comes back is a new port to open.
+        LogMessage("%s: '%s' has gone\n", "RtMidiPort::IsConnected", outputName.c_str());
+        Disconnect();
+    }
+    // A device whose input port shows up after its output (or never) is still reachable; its
+    // answers are looked for again at every question until its input is open too.
+    if (!connection->OutputOpen() || !connection->InputOpen()) Connect();
+    return connection->OutputOpen();
+}
+
+void RtMidiPort::Disconnect() {
+    if (connection->OutputOpen() || connection->InputOpen())
+        LogMessage("%s\n", "RtMidiPort::Disconnect");
+    connection->CloseInput();
+    connection->CloseOutput();
+    outputName.clear();
+    inputName.clear();
+}
+
+bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
+    for (const std::vector<std::uint8_t>& piece : SplitIntoPieces(framed, connection->Limits().maxPieceBytes)) {
+        pacer.Admit(piece.size());
+        if (!connection->SendMessage(piece.data(), piece.size())) return false;
+    }
+    return true;
+}
+
+void RtMidiPort::Send(const std::uint8_t* data, std::uint32_t length) {
+    LogMessage("%s(%u)\n", "RtMidiPort::Send", static_cast<unsigned>(length));
+    if (length == 0) return;
+    if (!IsConnected()) {
+        NoteSendFailure();
+        LogMessage("%s: no device; %u bytes not sent\n", "RtMidiPort::Send", static_cast<unsigned>(length));
+        return;
+    }
+    const std::vector<std::uint8_t> framed = FrameChunk(data, length, settings.chunks);
+    if (SendPieces(framed)) {
+        pacing.AfterHandOver();
+    } else {
+        NoteSendFailure();
+        LogMessage("%s: the MIDI system refused the chunk\n", "RtMidiPort::Send");
+    }
+    pacing.AfterRelease();
+}
+
+std::vector<std::vector<std::uint8_t>> RtMidiPort::TakeInbox() {
+    std::lock_guard<std::mutex> guard(inboxLock);
+    std::vector<std::vector<std::uint8_t>> taken;
+    taken.swap(inbox);
+    return taken;
+}
+
+std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint8_t* request,
+                                            std::uint32_t length) {
+    LogMessage("%s(%u, %u bytes)\n", "RtMidiPort::Query", static_cast<unsigned>(limit),
+               static_cast<unsigned>(length));
+    Clock& clock = CurrentClock();
+    const std::uint64_t deadline = clock.NowMs() + limit;
+    // The device may be restarting after its last status: it has until the limit to come back.
+    while (!IsConnected()) {
+        const std::uint64_t now = clock.NowMs();
+        if (now >= deadline) {
+            LogMessage("%s: no device to ask\n", "RtMidiPort::Query");
+            return {};
+        }
+        SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kQueryReconnectMs, deadline - now)));
+    }
+    if (request == nullptr || length == 0) return {};
+
+    struct StopCollecting {
+        RtMidiPort& port;
+        ~StopCollecting() {
+            std::lock_guard<std::mutex> guard(port.inboxLock);
+            port.collecting = false;
+            port.inbox.clear();
+        }
+    };
+    {
+        std::lock_guard<std::mutex> guard(inboxLock);
+        inbox.clear();
+        collecting = true;
+    }
+    StopCollecting stop{*this};
+    if (!connection->SendMessage(request, length)) {
+        LogMessage("%s: the MIDI system refused the request\n", "RtMidiPort::Query");
+        return {};
+    }
+    const std::vector<std::uint8_t> sent(request, request + length);
+    const bool wantsIdentity = IsIdentityRequest(request, length);
+    for (;;) {
+        for (std::vector<std::uint8_t>& message : TakeInbox()) {
+            if (message == sent) {
+                LogMessage("%s: the request came back (a loopback); not an answer\n", "RtMidiPort::Query");
+                continue;
+            }
+            if (wantsIdentity && !IsIdentityReply(message)) {
+                LogMessage("%s: %u bytes that are no Identity Reply; still waiting\n", "RtMidiPort::Query",
+                           static_cast<unsigned>(message.size()));
+                continue;
+            }
+            return std::move(message);
+        }
+        const std::uint64_t now = clock.NowMs();
+        if (now >= deadline) break;
+        SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kQueryPollMs, deadline - now)));
+    }
+    LogMessage("%s: no answer within %u ms\n", "RtMidiPort::Query", static_cast<unsigned>(limit));
+    return {};
+}

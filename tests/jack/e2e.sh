@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Whole updates over a private JACK server: `midiupdate simulate` plays the device on virtual
+# ports and `midiupdate send` updates it, as two processes, for an accepting device, a failing
+# one, a silent one that answers the Identity Request, and one that goes away between portions
+# and comes back. Then the 256 KB benchmark. Each case is bounded in time.
+# Usage: e2e.sh MIDIUPDATE   (with JACK_DEFAULT_SERVER naming a running server)
+set -uo pipefail
+midiupdate=$1
+work=$(mktemp -d)
+simpid=""
+cleanup() {
+  if [ -n "$simpid" ]; then kill -INT "$simpid" 2>/dev/null; wait "$simpid" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL ($case): $*"
+  for f in send.out send.err sim.out sim.err; do echo "--- $f"; cat "$work/$f" 2>/dev/null; done
+  echo "--- send log (last lines)"; tail -n 30 "$work/send.log" 2>/dev/null
+  failures=$((failures + 1))
+}
+
+# SysEx messages of SIZE bytes (F0, data, F7), COUNT of them, data byte FILL (octal).
+sysex() {
+  local count=$1 size=$2 fill=$3
+  for _ in $(seq "$count"); do
+    printf '\360'
+    head -c $((size - 2)) /dev/zero | tr '\0' "\\$fill"
+    printf '\367'
+  done
+}
+
+# pack NAME OUT PORTION_SPEC... : an update file for a device named NAME, version 1.05.
+pack() {
+  local name=$1 out=$2
+  shift 2
+  local args=()
+  for spec in "$@"; do args+=(--portion "$spec"); done
+  "$midiupdate" pack -o "$out" --product "$name" --version 1.05 \
+    --port-settings "win:x:name:$name:ideal:512:max:1024:delay:0:unprepdelay:0" "${args[@]}"
+}
+
+# Starts the simulator for FILE with BEHAVIOUR and waits until its ports are listed.
+start_simulator() {
+  local file=$1 behaviour=$2 name=$3
+  "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api jack \
+    >"$work/sim.out" 2>"$work/sim.err" &
+  simpid=$!
+  # Both of its ports, the input and the output.
+  for _ in $(seq 100); do
+    [ "$("$midiupdate" ports --api jack 2>/dev/null | grep -c "$name")" -ge 2 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+stop_simulator() {
+  kill -INT "$simpid" 2>/dev/null
+  wait "$simpid"
+  simstatus=$?
+  simpid=""
+}
+
+# run_case NAME BEHAVIOUR LIMIT_S FILE: simulator and send; leaves sendstatus and simstatus.
+run_case() {
+  local name=$1 behaviour=$2 limit=$3 file=$4
+  rm -f "$work"/send.* "$work"/sim.*
+  local start=$(date +%s)
+  if ! start_simulator "$file" "$behaviour" "$name"; then
+    fail "the simulator's ports never appeared"
+    stop_simulator
+    return 1
+  fi
+  timeout "$limit" "$midiupdate" send "$file" --yes --api jack --log "$work/send.log" \
+    >"$work/send.out" 2>"$work/send.err"
+  sendstatus=$?
+  stop_simulator
+  echo "  $case: send exit $sendstatus, simulator exit $simstatus, $(( $(date +%s) - start )) s"
+}
+
+expect_whole_file() {
+  grep -q "Verdict: every byte arrived as the file says." "$work/sim.out" || fail "the simulator did not get every byte"
+  grep -Eq "^Received ([0-9]+) of \1 bytes" "$work/sim.out" || fail "byte count differs"
+  [ "$simstatus" -eq 0 ] || fail "simulator exit $simstatus"
+}
+
+sysex 4 500 021 >"$work/a.syx"
+sysex 3 700 042 >"$work/b.syx"
+
+case=accepting
+pack "Accepting Pad" "$work/accept.upd" "$work/a.syx" "$work/b.syx"
+run_case "Accepting Pad" "" 60 "$work/accept.upd"
+[ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+grep -q "The 'Accepting Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no success verdict"
+expect_whole_file
+
+case=failing
+pack "Failing Pad" "$work/fail.upd" "$work/a.syx"
+run_case "Failing Pad" "status=fail" 60 "$work/fail.upd"
+[ "$sendstatus" -eq 1 ] || fail "send exit $sendstatus, expected 1"
+grep -q "There was an error sending the update file." "$work/send.out" || fail "no error verdict"
+expect_whole_file
+
+case=silent
+pack "Silent Pad" "$work/silent.upd" "$work/a.syx"
+run_case "Silent Pad" "status=none" 60 "$work/silent.upd"
+[ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+grep -q "The 'Silent Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no verdict from the Identity Reply"
+grep -q "Identity Requests: 1" "$work/sim.out" || fail "the device was not asked"
+expect_whole_file
+
+case=rebooting
+# The first portion's pause keeps the host away long enough for the device to restart; the
+# device stays away longer than that pause, so the host finds it gone and waits for it.
+pack "Rebooting Pad" "$work/reboot.upd" "$work/a.syx@100" "$work/b.syx"
+run_case "Rebooting Pad" "offline=13000" 90 "$work/reboot.upd"
+[ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+grep -q "The 'Rebooting Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no success verdict"
+grep -q "MIDI port is not connected. Waiting, then retrying" "$work/send.log" || fail "the host never found the device away"
+expect_whole_file
+
+[ "$failures" -eq 0 ] || { echo "$failures end-to-end case(s) failed"; exit 1; }
+echo "all end-to-end cases over JACK passed"

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "Clock.h"
+#include "DeviceSimulator.h"
+#include "FakeConnection.h"
+#include "UpdateStatus.h"
+
+namespace {
+
+class StepClock : public SimulatedClock {
+public:
+    std::function<void(std::uint64_t)> afterSleep;
+    void SleepMs(std::uint32_t ms) override {
+        SimulatedClock::SleepMs(ms);
+        if (afterSleep) afterSleep(NowMs());
+    }
+};
+
+Bytes Message(std::uint8_t fill, std::size_t size) {
+    Bytes m(size, fill);
+    m.front() = 0xF0;
+    m.back() = 0xF7;
+    return m;
+}
+
+// Whether the simulator's ports were present at each of the times asked about.
+struct Presence {
+    std::vector<std::uint64_t> times;
+    std::vector<bool> open;
+    void Look(std::uint64_t now, const FakeConnection& midi) {
+        for (std::size_t i = 0; i < times.size(); ++i)
+            if (open.size() == i && now >= times[i]) open.push_back(!midi.virtualName.empty());
+    }
+};
+
+}  // namespace
+
+TEST(DeviceSimulator, ChecksAFileUpdateAnswersAndVanishesWhileItReboots) {
+    StepClock clock;
+    ScopedClock use(clock);
+    Update update;
+    update.productName = "Pad";
+    update.portions = {{Message(0x11, 20), 100}, {Message(0x22, 30), 0}};
+    FakeConnection midi;
+    auto device = MakeFileDevice(update, update.winPort, ParseDeviceBehaviour("offline=3000"));
+    DeviceSimulator simulator(midi, *device, "Pad");
+
+    // Portion 1 at 100 ms: status at about 400 ms, gone from 1400 to 4400 ms. Portion 2 at 5000.
+    Presence presence{{300, 1300, 1500, 4300, 4500}, {}};
+    clock.afterSleep = [&](std::uint64_t now) {
+        if (now == 100) midi.Deliver(update.portions[0].data);
+        if (now == 5000) midi.Deliver(update.portions[1].data);
+        presence.Look(now, midi);
+    };
+    ASSERT_TRUE(simulator.Run(7000));
+
+    EXPECT_EQ(midi.sent, (std::vector<Bytes>{MakeStatusMessage(kStatusAccepted), MakeStatusMessage(kStatusAccepted)}));
+    EXPECT_GE(midi.sentAtMs.at(0), 400u);
+    EXPECT_LE(midi.sentAtMs.at(0), 410u);
+    EXPECT_EQ(presence.open, (std::vector<bool>{true, true, false, false, true}));
+    EXPECT_TRUE(device->Satisfied());
+    EXPECT_NE(device->Report().find("Received 50 of 50 bytes in 2 messages"), std::string::npos) << device->Report();
+    EXPECT_FALSE(midi.InputOpen());  // closed when the run ends
+}
+
+TEST(DeviceSimulator, ReportsDataThatDiffersFromTheFileAndAnswersWithAnError) {
+    StepClock clock;
+    ScopedClock use(clock);
+    Update update;
+    update.portions = {{Message(0x11, 20), 0}};
+    FakeConnection midi;
+    auto device = MakeFileDevice(update, update.winPort, DeviceBehaviour{});
+    DeviceSimulator simulator(midi, *device, "Pad");
+    clock.afterSleep = [&](std::uint64_t now) {
+        if (now == 100) midi.Deliver(Message(0x12, 20));
+    };
+    ASSERT_TRUE(simulator.Run(1000));
+    EXPECT_EQ(midi.sent, (std::vector<Bytes>{MakeStatusMessage(kStatusFailed)}));
+    EXPECT_FALSE(device->Satisfied());
+    EXPECT_NE(device->Report().find("Verdict: the data differs from the file."), std::string::npos);
+}
+
+TEST(DeviceSimulator, WithoutAFileTakesAnySysExAndAnswersAfterAQuietSecond) {
+    StepClock clock;
+    ScopedClock use(clock);
+    FakeConnection midi;
+    auto device = MakeAnySysExDevice(ParseDeviceBehaviour("status=install:1,identity=2.01"));
+    DeviceSimulator simulator(midi, *device, "Any");
+    clock.afterSleep = [&](std::uint64_t now) {
+        if (now == 100) midi.Deliver(Message(0x11, 300));
+        if (now == 600) midi.Deliver({0xF0, 0x12, 0x13});  // one message in two pieces
+        if (now == 700) midi.Deliver({0x14, 0xF7});
+        if (now == 4000) midi.Deliver(Bytes(IdentityRequest, IdentityRequest + sizeof(IdentityRequest)));
+    };
+    ASSERT_TRUE(simulator.Run(5000));
+    ASSERT_EQ(midi.sent.size(), 3u);
+    EXPECT_EQ(midi.sent[0], MakeStatusMessage(kStatusInstalling));
+    EXPECT_EQ(midi.sent[1], MakeStatusMessage(kStatusAccepted));
+    EXPECT_EQ(midi.sent[2], MakeIdentityReply({2, 1}, "Simulator"));
+    EXPECT_EQ(midi.sentAtMs[0], 1700u);  // a second after the last byte
+    EXPECT_EQ(midi.sentAtMs[1], 1700u + kDeviceInstallStepMs);
+    EXPECT_EQ(midi.sentAtMs[2], 4000u + kDeviceIdentityMs);
+    EXPECT_TRUE(device->Satisfied());
+    EXPECT_NE(device->Report().find("Received 305 bytes, 2 complete SysEx messages"), std::string::npos)
+        << device->Report();
+}

@@ -1,0 +1,94 @@
+#pragma once
+// A MIDI system in memory: port lists the test sets, and every message sent recorded with the
+// clock time. Input is delivered by the test, from its own thread or from another.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "MidiConnection.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+class FakeConnection : public MidiConnection {
+public:
+    std::vector<std::string> outputs;
+    std::vector<std::string> inputs;
+    TransportLimits limits;
+    // Sends numbered from 1 that the system refuses.
+    std::vector<int> refusedSends;
+    // Called for every accepted message, after it was recorded (a device answering).
+    std::function<void(const Bytes&)> onSend;
+
+    std::vector<Bytes> sent;
+    std::vector<std::uint64_t> sentAtMs;
+    std::string openOutput, openInput;  // names of the ports open now, "" when closed
+    std::string virtualName;            // name of the virtual ports open now
+    int outputOpens = 0;
+    int closes = 0;
+    MidiInputHandler* handler = nullptr;
+
+    std::vector<std::string> OutputNames() override { return outputs; }
+    std::vector<std::string> InputNames() override { return inputs; }
+    bool OpenOutput(unsigned index) override {
+        if (index >= outputs.size()) return false;
+        openOutput = outputs[index];
+        ++outputOpens;
+        return true;
+    }
+    bool OpenInput(unsigned index, MidiInputHandler& h) override {
+        if (index >= inputs.size()) return false;
+        openInput = inputs[index];
+        handler = &h;
+        return true;
+    }
+    bool OpenVirtualOutput(const std::string& name) override {
+        virtualName = name;
+        openOutput = name;
+        return true;
+    }
+    bool OpenVirtualInput(const std::string& name, MidiInputHandler& h) override {
+        openInput = name;
+        handler = &h;
+        return true;
+    }
+    void CloseOutput() override {
+        if (!openOutput.empty()) ++closes;
+        openOutput.clear();
+        virtualName.clear();
+    }
+    void CloseInput() override {
+        openInput.clear();
+        handler = nullptr;
+    }
+    bool OutputOpen() const override { return !openOutput.empty(); }
+    bool InputOpen() const override { return !openInput.empty(); }
+
+    bool SendMessage(const std::uint8_t* data, std::size_t length) override {
+        const int number = ++sendCount;
+        for (int refused : refusedSends)
+            if (refused == number) return false;
+        sent.emplace_back(data, data + length);
+        sentAtMs.push_back(CurrentClock().NowMs());
+        if (onSend) onSend(sent.back());
+        return true;
+    }
+    TransportLimits Limits() const override { return limits; }
+    std::string ApiName() const override { return "fake"; }
+
+    // What arrives on the open input.
+    void Deliver(const Bytes& bytes) {
+        if (handler) handler->OnMidiInput(bytes.data(), bytes.size());
+    }
+    // Everything sent, back to back.
+    Bytes Wire() const {
+        Bytes all;
+        for (const Bytes& m : sent) all.insert(all.end(), m.begin(), m.end());
+        return all;
+    }
+
+private:
+    int sendCount = 0;
+};

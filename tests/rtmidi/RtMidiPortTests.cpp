@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "Clock.h"
+#include "FakeConnection.h"
+#include "RtMidiPort.h"
+#include "SysExSender.h"
+#include "TestSupport.h"
+#include "UpdateStatus.h"
+
+namespace {
+
+const Bytes kIdentityRequest(IdentityRequest, IdentityRequest + sizeof(IdentityRequest));
+const Bytes kIdentityReply = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x41, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x05, 0xF7};
+const Bytes kStatus = {0xF0, kManufacturerId[0], kManufacturerId[1], kManufacturerId[2], 0x73, 1, 2, 3, 4, 5, 6, 0x00, 0xF7};
+
+PortSettings Settings(std::set<std::string> names, std::int32_t delay = 0, std::int32_t unprepDelay = 0) {
+    PortSettings s;
+    s.names = std::move(names);
+    s.delay = delay;
+    s.unprepDelay = unprepDelay;
+    return s;
+}
+
+// A port over a fake system that lists one device, "Pad", among others.
+// A simulated clock that lets the test act after each sleep, as a device acts while the host waits.
+class ScriptedClock : public SimulatedClock {
+public:
+    using SimulatedClock::SimulatedClock;
+    std::function<void(std::uint64_t)> afterSleep;
+    void SleepMs(std::uint32_t ms) override {
+        SimulatedClock::SleepMs(ms);
+        if (afterSleep) afterSleep(NowMs());
+    }
+};
+
+struct PortFixture : ::testing::Test {
+    ScriptedClock clock{1000};
+    ScopedClock useClock{clock};
+    FakeConnection* midi = nullptr;
+    std::unique_ptr<RtMidiPort> port;
+
+    void Make(const PortSettings& settings, TransportLimits limits = {}) {
+        auto connection = std::make_unique<FakeConnection>();
+        midi = connection.get();
+        midi->outputs = {"Midi Through:Midi Through Port-0 14:0", "Pad:Pad MIDI 1 20:0"};
+        midi->inputs = {"Midi Through:Midi Through Port-0 14:0", "Pad:Pad MIDI 1 20:0"};
+        midi->limits = limits;
+        port = std::make_unique<RtMidiPort>(std::move(connection), settings);
+    }
+};
+
+using RtMidiPortConnection = PortFixture;
+using RtMidiPortSending = PortFixture;
+using RtMidiPortQuery = PortFixture;
+using RtMidiPortInput = PortFixture;
+
+}  // namespace
+
+TEST_F(RtMidiPortConnection, OpensTheMatchingPortsOnDemandAndClosesBoth) {
+    Make(Settings({"Pad"}));
+    EXPECT_FALSE(midi->OutputOpen());  // nothing opens at construction
+    EXPECT_TRUE(port->IsConnected());
+    EXPECT_EQ(midi->openOutput, "Pad:Pad MIDI 1 20:0");
+    EXPECT_EQ(midi->openInput, "Pad:Pad MIDI 1 20:0");
+    EXPECT_TRUE(port->IsConnected());
+    EXPECT_EQ(midi->outputOpens, 1);  // an open port stays open
+    port->Disconnect();
+    EXPECT_FALSE(midi->OutputOpen());
+    EXPECT_FALSE(midi->InputOpen());
+}
+
+TEST_F(RtMidiPortConnection, ADeviceThatGoesAwayIsClosedAndFoundAgainWhenItReturns) {
+    Make(Settings({"Pad"}));
+    ASSERT_TRUE(port->IsConnected());
+    const std::vector<std::string> present = midi->outputs;
+    midi->outputs = {"Midi Through:Midi Through Port-0 14:0"};
+    midi->inputs = midi->outputs;
+    EXPECT_FALSE(port->IsConnected());
+    EXPECT_FALSE(midi->OutputOpen());
+    EXPECT_FALSE(midi->InputOpen());
+    midi->outputs = present;
+    midi->inputs = present;
+    EXPECT_TRUE(port->IsConnected());
+    EXPECT_EQ(midi->outputOpens, 2);
+    EXPECT_EQ(midi->openInput, "Pad:Pad MIDI 1 20:0");
+}
+
+TEST_F(RtMidiPortConnection, AnInputThatAppearsAfterTheOutputIsOpenedWhenItComes) {
+    TransportLimits limits;
+    limits.settleMs = 100;
+    Make(Settings({"Pad"}), limits);
+    const std::vector<std::string> present = midi->inputs;
+    midi->inputs.clear();
+    EXPECT_TRUE(port->IsConnected());  // the output is what sending needs
+    EXPECT_FALSE(midi->InputOpen());
+    EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{100}));  // the new connection settles
+    midi->inputs = present;
+    EXPECT_TRUE(port->IsConnected());
+    EXPECT_EQ(midi->openInput, "Pad:Pad MIDI 1 20:0");
+    EXPECT_EQ(midi->outputOpens, 1);
+}
+
+TEST_F(RtMidiPortConnection, WithoutAMatchingDeviceItIsNotConnectedAndDoesNotOpenAThroughPort) {
+    Make(Settings({"Keys"}));
+    EXPECT_FALSE(port->IsConnected());
+    EXPECT_FALSE(midi->OutputOpen());
+    EXPECT_FALSE(midi->InputOpen());
+}
+
+TEST_F(RtMidiPortSending, FramesEachChunkCutsItIntoPiecesAndKeepsThePauses) {
+    TransportLimits limits;
+    limits.maxPieceBytes = 4;
+    limits.queueBytes = 1000;
+    Make(Settings({"Pad"}, 200, 100), limits);
+    const Bytes chunk = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15};
+    port->Send(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    EXPECT_EQ(midi->sent, (std::vector<Bytes>{{0xF0, 0x10, 0x11, 0x12}, {0x13, 0x14, 0x15, 0xF7}}));
+    EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{200, 100}));
+    EXPECT_EQ(port->SendFailures(), 0u);
+}
+
+TEST_F(RtMidiPortSending, NothingToSendTouchesNothing) {
+    Make(Settings({"Pad"}, 200, 100));
+    port->Send(nullptr, 0);
+    EXPECT_FALSE(midi->OutputOpen());
+    EXPECT_TRUE(midi->sent.empty());
+    EXPECT_TRUE(clock.Sleeps().empty());
+}
+
+TEST_F(RtMidiPortSending, PacesPiecesSoThatTheSystemNeverHoldsMoreThanItCan) {
+    TransportLimits limits;
+    limits.maxPieceBytes = 100;
+    limits.queueBytes = 250;
+    limits.drainBytesPerMs = 10.0;
+    Make(Settings({"Pad"}), limits);
+    Bytes chunk(498, 0x22);  // framed: 500 bytes, five pieces of 100
+    port->Send(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    ASSERT_EQ(midi->sent.size(), 5u);
+    EXPECT_EQ(midi->Wire(), FrameChunk(chunk.data(), static_cast<std::uint32_t>(chunk.size()), true));
+    // Two pieces fit at once; each further one waits until 50 bytes more have drained.
+    const std::uint64_t t0 = midi->sentAtMs[0];
+    EXPECT_EQ(midi->sentAtMs[1] - t0, 0u);
+    EXPECT_EQ(midi->sentAtMs[2] - t0, 5u);
+    EXPECT_EQ(midi->sentAtMs[3] - t0, 15u);
+    EXPECT_EQ(midi->sentAtMs[4] - t0, 25u);
+    // A chunk that comes after the system has drained goes out at once.
+    clock.Advance(1000);
+    port->Send(chunk.data(), 100);
+    EXPECT_EQ(midi->sentAtMs[5], clock.NowMs());
+}
+
+TEST_F(RtMidiPortSending, ARefusedPieceOrAMissingDeviceCountsAsAFailedSend) {
+    TransportLimits limits;
+    limits.maxPieceBytes = 4;
+    Make(Settings({"Pad"}, 200, 100), limits);
+    midi->refusedSends = {2};
+    const Bytes chunk = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18};
+    port->Send(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    EXPECT_EQ(port->SendFailures(), 1u);
+    EXPECT_EQ(midi->sent.size(), 1u);  // the rest of a broken chunk is not sent
+    EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{100}));  // no hand-over pause, the release one
+
+    midi->outputs.clear();
+    port->Send(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    EXPECT_EQ(port->SendFailures(), 2u);
+    EXPECT_EQ(midi->sent.size(), 1u);
+}
+
+TEST_F(RtMidiPortSending, AnUpdateRunOverTheFakeSystemPutsEveryByteOnTheWire) {
+    TransportLimits limits;
+    limits.maxPieceBytes = 64;
+    Make(Settings({"Pad"}), limits);
+    Update update;
+    update.productName = "Pad";
+    update.version = {1, 5};
+    SysExPortion portion;
+    for (int m = 0; m < 5; ++m) {
+        portion.data.push_back(0xF0);
+        portion.data.insert(portion.data.end(), 500, static_cast<std::uint8_t>(m));
+        portion.data.push_back(0xF7);
+    }
+    update.portions.push_back(portion);
+    // The device reports its status once the last byte is in.
+    const std::size_t total = portion.data.size();
+    midi->onSend = [&](const Bytes&) {
+        if (midi->Wire().size() == total) midi->Deliver(kStatus);
+    };
+    RecordingProgress progress;
+    SimpleSysExSender sender(*port);
+    EXPECT_EQ(sender.Send(update, progress), UpdateVerdict::Updated);
+    EXPECT_EQ(midi->Wire(), portion.data);
+}
+
+TEST_F(RtMidiPortQuery, AsksAndIgnoresTheEchoOfItsOwnRequestAndOtherMessages) {
+    Make(Settings({"Pad"}));
+    midi->onSend = [&](const Bytes& request) {
+        midi->Deliver(request);  // a loopback
+        midi->Deliver(kStatus);  // a late status: not the answer
+        midi->Deliver(kIdentityReply);
+    };
+    const Bytes reply = port->Query(5000, kIdentityRequest.data(), 6);
+    EXPECT_EQ(reply, kIdentityReply);
+    EXPECT_EQ(midi->sent, (std::vector<Bytes>{kIdentityRequest}));
+}
+
+TEST_F(RtMidiPortQuery, WaitsUpToTheLimitForAReplyThatComesLate) {
+    Make(Settings({"Pad"}));
+    const std::uint64_t start = clock.NowMs();
+    bool replied = false;
+    clock.afterSleep = [&](std::uint64_t now) {
+        if (!replied && now >= start + 1200) {
+            replied = true;
+            midi->Deliver(kIdentityReply);
+        }
+    };
+    EXPECT_EQ(port->Query(5000, kIdentityRequest.data(), 6), kIdentityReply);
+    EXPECT_GE(clock.NowMs() - start, 1200u);
+    EXPECT_LT(clock.NowMs() - start, 1250u);
+}
+
+TEST_F(RtMidiPortQuery, WaitsWithinTheLimitForADeviceThatIsRestarting) {
+    Make(Settings({"Pad"}));
+    const std::vector<std::string> present = midi->outputs;
+    midi->outputs.clear();
+    midi->inputs.clear();
+    const std::uint64_t start = clock.NowMs();
+    clock.afterSleep = [&](std::uint64_t now) {
+        if (now >= start + 1500 && midi->outputs.empty()) midi->outputs = midi->inputs = present;
+    };
+    midi->onSend = [&](const Bytes&) { midi->Deliver(kIdentityReply); };
+    EXPECT_EQ(port->Query(5000, kIdentityRequest.data(), 6), kIdentityReply);
+    EXPECT_EQ(midi->sent, (std::vector<Bytes>{kIdentityRequest}));
+    EXPECT_EQ(midi->sentAtMs.at(0) - start, 1500u);  // looked for every 500 ms
+}
+
+TEST_F(RtMidiPortQuery, GivesUpAtTheLimitAndWaitsForADeviceThatIsAway) {
+    Make(Settings({"Pad"}));
+    const std::uint64_t start = clock.NowMs();
+    EXPECT_TRUE(port->Query(5000, kIdentityRequest.data(), 6).empty());
+    EXPECT_EQ(clock.NowMs() - start, 5000u);
+
+    // Away for the whole limit: nothing is sent.
+    port->Disconnect();
+    midi->sent.clear();
+    midi->outputs.clear();
+    const std::uint64_t again = clock.NowMs();
+    EXPECT_TRUE(port->Query(2000, kIdentityRequest.data(), 6).empty());
+    EXPECT_EQ(clock.NowMs() - again, 2000u);
+    EXPECT_TRUE(midi->sent.empty());
+}
+
+TEST_F(RtMidiPortInput, FeedsOnlySysExToTheAssemblerWhateverElseArrives) {
+    Make(Settings({"Pad"}));
+    ASSERT_TRUE(port->IsConnected());
+    midi->Deliver({0xF0, 0x10});
+    midi->Deliver({0xF8});              // timing clock in the middle of a long message
+    midi->Deliver({0xFE});              // active sensing
+    midi->Deliver({0x90, 0x40, 0x7F});  // a note
+    midi->Deliver({0x11, 0x12});        // the message goes on
+    midi->Deliver({0xF7});
+    EXPECT_EQ(port->GetSysEx(), (Bytes{0xF0, 0x10, 0x11, 0x12, 0xF7}));
+}
+
+// Input arrives on the MIDI system's thread while the update polls and asks on its own.
+TEST_F(RtMidiPortInput, InputFromAnotherThreadReachesPollsAndQueriesSafely) {
+    Make(Settings({"Pad"}));
+    ASSERT_TRUE(port->IsConnected());
+    std::atomic<bool> stop{false};
+    std::thread midiThread([&] {
+        while (!stop) {
+            midi->Deliver(kStatus);
+            midi->Deliver(kIdentityReply);
+        }
+    });
+    int statuses = 0;
+    for (int i = 0; i < 1000000 && statuses < 10; ++i) {
+        const Bytes message = port->GetSysEx();
+        if (message == kStatus) ++statuses;
+        // Whatever is read is one whole message, never a mixture of two.
+        if (!message.empty()) {
+            ASSERT_TRUE(message == kStatus || message == kIdentityReply);
+        }
+        port->ClearSysEx();
+    }
+    // Each of Query's looks gives the other thread a moment of real time.
+    clock.afterSleep = [](std::uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    const Bytes reply = port->Query(5000, kIdentityRequest.data(), 6);
+    stop = true;
+    midiThread.join();
+    EXPECT_EQ(reply, kIdentityReply);
+    EXPECT_GT(statuses, 0);
+}
