@@ -4,7 +4,8 @@
 # Usage: scripts/setup.sh [extra-package...]
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev "$@")
+# The RtMidi library is part of every native build (real MIDI ports), so it comes first.
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev librtmidi-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
