@@ -156,12 +156,13 @@ TEST(MidiPortBase, ReaderNeverSeesATornMessageWhileInputArrives) {
         if (!IsWholeNumberedMessage(copy)) ++torn;
     }
     feeder.join();
-    // Whatever the reader did not take is the last message, whole.
+    // Whatever the reader did not take is the last message, whole. (A message completed between
+    // the reader's copy and its clear is lost by design, so how many the reader saw is not fixed;
+    // under load it may be none.)
     const Bytes last = port.GetSysEx();
-    if (!last.empty()) {
-        ++seen;
-        EXPECT_EQ(last, NumberedMessage(kMessages - 1));
-    }
-    EXPECT_EQ(torn, 0);
-    EXPECT_GT(seen, 0);
+    if (!last.empty()) EXPECT_EQ(last, NumberedMessage(kMessages - 1));
+    EXPECT_EQ(torn, 0) << "of " << seen << " messages read while input arrived";
+    // The store still works after the race: a new message arrives whole.
+    port.Feed(NumberedMessage(kMessages));
+    EXPECT_EQ(port.GetSysEx(), NumberedMessage(kMessages));
 }
