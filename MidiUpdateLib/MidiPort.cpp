@@ -17,9 +17,9 @@ void SysExAssembler::AddByte(std::uint8_t b) {
         LogMessage("EOX size=%d", static_cast<int>(buffer.size()));
         inMessage = false;
         if (onComplete) onComplete(context);
-    } else if (buffer.size() >= kMaxAssembledSysEx) {
+    } else if (buffer.size() >= maxSize) {
         // No room left for its F7: no reply is this long, so the memory is given back.
-        LogMessage("SysEx message over %u bytes dropped\n", static_cast<unsigned>(kMaxAssembledSysEx));
+        LogMessage("SysEx message over %u bytes dropped\n", static_cast<unsigned>(maxSize));
         std::vector<std::uint8_t>().swap(buffer);
         inMessage = false;
     }

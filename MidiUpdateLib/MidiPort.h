@@ -14,13 +14,14 @@
 constexpr std::size_t kMaxAssembledSysEx = std::size_t{1} << 20;
 
 // Cuts incoming bytes into complete SysEx messages (F0 up to the next F7). Touched only by the
-// thread that delivers input. A message that reaches kMaxAssembledSysEx bytes without its F7 is
-// dropped, and the bytes after it are ignored up to the next F0.
+// thread that delivers input. A message that reaches `maxSize` bytes without its F7 is dropped, and
+// the bytes after it are ignored up to the next F0.
 struct SysExAssembler {
     bool inMessage = false;
     std::vector<std::uint8_t> buffer;  // the message being assembled, from its F0
     void (*onComplete)(void* context) = nullptr;
     void* context = nullptr;
+    std::size_t maxSize = kMaxAssembledSysEx;  // longest message kept, F0 and F7 included
 
     void AddByte(std::uint8_t b);
     void AddBytes(const std::uint8_t* data, std::size_t length);

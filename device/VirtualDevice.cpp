@@ -1,5 +1,6 @@
 #include "VirtualDevice.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "Clock.h"
@@ -92,6 +93,21 @@ void VirtualDevice::ClearSysEx() {
 void VirtualDevice::DeliverDue() {
     // Through the port's own reassembly, so that a newer message replaces an unread older one
     // exactly as on a real port.
-    for (const std::vector<std::uint8_t>& message : model.TakeDue(CurrentClock().NowMs()))
+    const std::uint64_t nowMs = CurrentClock().NowMs();
+    for (const std::vector<std::uint8_t>& message : model.TakeDue(nowMs)) {
         assembler.AddBytes(message.data(), message.size());
+        largestAssembly = std::max(largestAssembly, assembler.buffer.size());
+    }
+    // An endless stream arrives as an input layer delivers it, in buffers of bounded size.
+    std::uint64_t remaining = model.TakeStreamDue(nowMs);
+    std::uint64_t index = model.StreamTaken() - remaining;
+    std::uint8_t block[4096];
+    while (remaining > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sizeof block));
+        for (std::size_t i = 0; i < n; ++i) block[i] = VirtualDeviceModel::StreamByte(index + i);
+        assembler.AddBytes(block, n);
+        largestAssembly = std::max(largestAssembly, assembler.buffer.size());
+        index += n;
+        remaining -= n;
+    }
 }

@@ -29,6 +29,8 @@ public:
     using Stats = VirtualDeviceModel::Stats;
     const Stats& GetStats() const { return model.GetStats(); }
     const std::vector<std::uint8_t>& Wire() const { return model.Wire(); }
+    // The largest message the port's reassembly has held since the device was made.
+    std::size_t LargestAssembly() const { return largestAssembly; }
 
 private:
     void DeliverDue();
@@ -37,4 +39,5 @@ private:
     ChunkPacing pacing;
     VirtualDeviceModel model;
     bool open = false;
+    std::size_t largestAssembly = 0;
 };

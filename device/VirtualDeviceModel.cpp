@@ -70,11 +70,18 @@ void ParseStatus(const std::string& item, const std::string& value, DeviceBehavi
 }
 
 void ParseIdentity(const std::string& item, const std::string& value, DeviceBehaviour& behaviour) {
+    using Shape = DeviceBehaviour::IdentityShape;
     if (value == "none") {
         behaviour.identityEnabled = false;
         behaviour.identity.reset();
         return;
     }
+    if (value == "short" || value == "cut" || value == "malformed") {
+        behaviour.identityEnabled = true;
+        behaviour.identityShape = value == "short" ? Shape::Short : value == "cut" ? Shape::Cut : Shape::Malformed;
+        return;
+    }
+    behaviour.identityShape = Shape::Whole;
     const std::size_t point = value.find('.');
     std::uint64_t major = 0, minor = 0;
     if (point == std::string::npos || !ParseCount(value.substr(0, point), 0xFFFFFFFFu, major) ||
@@ -98,6 +105,33 @@ void ParseOffline(const std::string& item, const std::string& value, DeviceBehav
                                     "' is not understood: offline must be a whole number of "
                                     "milliseconds.");
     behaviour.offlineMs = static_cast<std::uint32_t>(ms);
+}
+
+void ParseAnswer(const std::string& item, const std::string& value, DeviceBehaviour& behaviour) {
+    using Answer = DeviceBehaviour::Answer;
+    if (value == "normal") {
+        behaviour.answer = Answer::Normal;
+    } else if (value == "garbage") {
+        behaviour.answer = Answer::Garbage;
+    } else if (value == "echo") {
+        behaviour.answer = Answer::Echo;
+    } else if (value == "stream") {
+        behaviour.answer = Answer::Stream;
+    } else if (value == "late") {
+        behaviour.answer = Answer::Late;
+    } else {
+        throw std::invalid_argument("The device behaviour item '" + item +
+                                    "' is not understood: answer must be normal, garbage, echo, "
+                                    "stream or late.");
+    }
+}
+
+void ParseDrop(const std::string& item, const std::string& value, DeviceBehaviour& behaviour) {
+    std::uint64_t bytes = 0;
+    if (!ParseCount(value, 0xFFFFFFFFu, bytes) || bytes == 0)
+        throw std::invalid_argument("The device behaviour item '" + item +
+                                    "' is not understood: drop must be a number of bytes from 1.");
+    behaviour.dropAfterBytes = bytes;
 }
 
 const char* StatusModeText(DeviceBehaviour::StatusMode mode) {
@@ -135,9 +169,14 @@ DeviceBehaviour ParseDeviceBehaviour(const std::string& text) {
             ParseIdentity(item, value, behaviour);
         } else if (key == "offline") {
             ParseOffline(item, value, behaviour);
+        } else if (key == "answer") {
+            ParseAnswer(item, value, behaviour);
+        } else if (key == "drop") {
+            ParseDrop(item, value, behaviour);
         } else {
             throw std::invalid_argument("The device behaviour item '" + item +
-                                        "' has an unknown key: use status, identity or offline.");
+                                        "' has an unknown key: use status, identity, offline, "
+                                        "answer or drop.");
         }
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -232,6 +271,13 @@ bool VirtualDeviceModel::Online(std::uint64_t nowMs) const {
 
 void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, std::uint64_t nowMs) {
     if (length == 0) return;
+    if (behaviour.answer == DeviceBehaviour::Answer::Echo) {
+        // A cable looped back: whatever goes out comes straight back in, and nothing else does.
+        wire.insert(wire.end(), data, data + length);
+        stats.bytesReceived += length;
+        Schedule(nowMs, std::vector<std::uint8_t>(data, data + length));
+        return;
+    }
     const bool betweenPortions = portionOffset == 0;
     if (betweenPortions && length == sizeof(IdentityRequest) &&
         std::memcmp(data, IdentityRequest, sizeof(IdentityRequest)) == 0) {
@@ -240,7 +286,23 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
     }
     ++stats.chunksReceived;
     const std::uint64_t unexpectedBefore = stats.bytesUnexpected;
-    for (std::size_t i = 0; i < length; ++i) ReceiveByte(data[i], nowMs);
+    for (std::size_t i = 0; i < length; ++i) {
+        if (behaviour.dropAfterBytes != 0 && !dropped && stats.bytesReceived >= behaviour.dropAfterBytes) {
+            // Unplugged part-way: the rest of this chunk never arrives, and when the device is
+            // back it has forgotten the portion it was taking.
+            dropped = true;
+            stats.bytesLostInDrop += length - i;
+            offlineFromMs = nowMs;
+            offlineUntilMs = nowMs + kDeviceDropMs;
+            portionOffset = 0;
+            portionIntact = true;
+            LogMessage("VirtualDevice: gone after %llu bytes, back at %llu ms\n",
+                       static_cast<unsigned long long>(stats.bytesReceived),
+                       static_cast<unsigned long long>(offlineUntilMs));
+            break;
+        }
+        ReceiveByte(data[i], nowMs);
+    }
     if (stats.bytesUnexpected != unexpectedBefore)
         LogMessage("VirtualDevice: %u bytes after the last portion\n",
                    static_cast<unsigned>(stats.bytesUnexpected - unexpectedBefore));
@@ -248,6 +310,15 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
 
 std::optional<std::uint64_t> VirtualDeviceModel::IdentityRequested(std::uint64_t nowMs) {
     ++stats.identityRequests;
+    if (behaviour.answer == DeviceBehaviour::Answer::Echo) {
+        // The loopback hands the request itself back, as the only "reply".
+        Schedule(nowMs, std::vector<std::uint8_t>(IdentityRequest, IdentityRequest + sizeof(IdentityRequest)));
+        return nowMs;
+    }
+    if (streamFromMs) {
+        LogMessage("VirtualDevice: Identity Request, no answer while streaming\n");
+        return std::nullopt;
+    }
     if (!behaviour.identityEnabled) {
         LogMessage("VirtualDevice: Identity Request, no answer\n");
         return std::nullopt;
@@ -255,10 +326,44 @@ std::optional<std::uint64_t> VirtualDeviceModel::IdentityRequested(std::uint64_t
     // The device answers on its own, whether or not the host's port is open; a device that is
     // away answers once it is back.
     const std::uint64_t replyAtMs = (Online(nowMs) ? nowMs : offlineUntilMs) + kDeviceIdentityMs;
-    Schedule(replyAtMs, MakeIdentityReply(replyVersion, deviceName));
+    Schedule(replyAtMs, IdentityReply());
     LogMessage("VirtualDevice: Identity Request, reply in %u ms\n",
                static_cast<unsigned>(replyAtMs - nowMs));
     return replyAtMs;
+}
+
+std::vector<std::uint8_t> VirtualDeviceModel::IdentityReply() const {
+    std::vector<std::uint8_t> reply = MakeIdentityReply(replyVersion, deviceName);
+    switch (behaviour.identityShape) {
+        case DeviceBehaviour::IdentityShape::Whole: break;
+        case DeviceBehaviour::IdentityShape::Short:
+            // Header, three-byte manufacturer ID and family, then the end: no version bytes.
+            reply.resize(10);
+            reply.push_back(0xF7);
+            break;
+        case DeviceBehaviour::IdentityShape::Cut: reply.resize(reply.size() / 2); break;
+        case DeviceBehaviour::IdentityShape::Malformed: reply[2] = 0x7F; break;
+    }
+    return reply;
+}
+
+std::uint64_t VirtualDeviceModel::TakeStreamDue(std::uint64_t nowMs) {
+    if (!streamFromMs || nowMs < *streamFromMs) return 0;
+    const std::uint64_t due = (nowMs - *streamFromMs) * kDeviceStreamBytesPerMs;
+    const std::uint64_t count = due - streamTaken;
+    streamTaken = due;
+    return count;
+}
+
+void VirtualDeviceModel::ScheduleGarbage(std::uint64_t atMs) {
+    // Stray bytes outside any message, a note on and active sensing, SysEx of another maker, and
+    // a message of the status's length whose prefix is not a status's.
+    Schedule(atMs, {0x01, 0x02, 0x90, 0x3C, 0x7F, 0xFE});
+    Schedule(atMs, {0xF0, 0x7D, 0x01, 0x02, 0xF7});
+    std::vector<std::uint8_t> lookalike = MakeStatusMessage(kStatusAccepted);
+    lookalike[4] = 0x74;
+    Schedule(atMs, lookalike);
+    Schedule(atMs, {0x42, 0x43});
 }
 
 std::vector<std::vector<std::uint8_t>> VirtualDeviceModel::TakeDue(std::uint64_t nowMs) {
@@ -324,7 +429,14 @@ void VirtualDeviceModel::PortionReceived(bool intact, std::uint64_t nowMs) {
 
     std::uint64_t at = nowMs + kDeviceProcessingMs;
     const bool reboots = behaviour.offlineMs > 0;
-    if (behaviour.status == DeviceBehaviour::StatusMode::None) {
+    if (behaviour.answer == DeviceBehaviour::Answer::Late) at += kDeviceLateMs;
+    if (behaviour.answer == DeviceBehaviour::Answer::Stream) {
+        // Stuck sending: one message without end, from now on.
+        if (!streamFromMs) streamFromMs = at;
+    } else if (behaviour.answer == DeviceBehaviour::Answer::Garbage) {
+        ScheduleGarbage(at);
+        ScheduleGarbage(at + 1000);
+    } else if (behaviour.status == DeviceBehaviour::StatusMode::None) {
         // A silent device reboots when its status would have gone out.
         if (reboots) GoOffline(at);
     } else if (!intact || behaviour.status == DeviceBehaviour::StatusMode::Fail) {

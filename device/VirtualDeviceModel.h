@@ -20,10 +20,29 @@ struct DeviceBehaviour {
     bool identityEnabled = true;               // answers an Identity Request
     std::optional<FirmwareVersion> identity;   // version in the reply; unset: the file's (or 1.00)
     std::uint32_t offlineMs = 0;               // disappears this long after each portion's status
+
+    // Ways a device in bootloader mode answers oddly.
+    enum class Answer {
+        Normal,
+        Garbage,  // instead of a status: stray bytes, short messages and SysEx that is no status
+        Echo,     // a loopback cable: every byte comes straight back, nothing else
+        Stream,   // after the first portion, data bytes without end and never an F7
+        Late,     // every status only after the host has stopped polling for it
+    };
+    Answer answer = Answer::Normal;
+    enum class IdentityShape {
+        Whole,
+        Short,      // ends after the manufacturer ID and family: no version
+        Cut,        // stops part-way and never sends its F7
+        Malformed,  // the device ID byte is 0x7F instead of 0x00
+    };
+    IdentityShape identityShape = IdentityShape::Whole;
+    std::uint64_t dropAfterBytes = 0;  // goes away once after this many bytes (0: never)
 };
 
-// Parses "status=accept|fail|none|install:N,identity=MAJOR.MINOR|none,offline=MS" (any subset, in
-// any order; empty text = defaults). Throws std::invalid_argument with a sentence for the user.
+// Parses "status=accept|fail|none|install:N,identity=MAJOR.MINOR|none|short|cut|malformed,
+// offline=MS,answer=normal|garbage|echo|stream|late,drop=BYTES" (any subset, in any order; empty
+// text = defaults). Throws std::invalid_argument with a sentence for the user.
 DeviceBehaviour ParseDeviceBehaviour(const std::string& text);
 
 // Status bytes the device sends.
@@ -35,6 +54,9 @@ constexpr std::uint8_t kStatusInstalling = 0x20;
 constexpr std::uint32_t kDeviceProcessingMs = 300;   // last byte of a portion to its status
 constexpr std::uint32_t kDeviceInstallStepMs = 500;  // between two "installing" statuses
 constexpr std::uint32_t kDeviceIdentityMs = 20;      // Identity Request to its reply
+constexpr std::uint32_t kDeviceLateMs = 20000;      // a late status comes this long after the usual time
+constexpr std::uint32_t kDeviceDropMs = 5000;       // a device that drops mid-portion is away this long
+constexpr std::uint32_t kDeviceStreamBytesPerMs = 256;  // an endless stream, at full USB MIDI speed
 
 // The 13-byte update status message with the given status byte.
 std::vector<std::uint8_t> MakeStatusMessage(std::uint8_t statusByte);
@@ -67,6 +89,14 @@ public:
     bool RebootPending() const { return rebootPending; }
     void StartReboot(std::uint64_t nowMs);
 
+    // Bytes of an endless stream (answer=stream) due by `nowMs` and not yet taken; the first one
+    // is an F0, the rest are data bytes, never an F7. StreamByte gives the byte at an index.
+    std::uint64_t TakeStreamDue(std::uint64_t nowMs);
+    std::uint64_t StreamTaken() const { return streamTaken; }
+    static std::uint8_t StreamByte(std::uint64_t index) {
+        return index == 0 ? 0xF0 : static_cast<std::uint8_t>(0x10 + index % 0x60);
+    }
+
     // What the device has seen, for tests and reports.
     struct Stats {
         std::uint64_t bytesReceived = 0;
@@ -76,6 +106,7 @@ public:
         std::uint32_t identityRequests = 0;
         std::uint32_t sendsWhileClosed = 0;
         std::uint64_t bytesUnexpected = 0;  // received after the last portion was complete
+        std::uint64_t bytesLostInDrop = 0;  // arrived while the device was going away mid-portion
     };
     const Stats& GetStats() const { return stats; }
     // A host tried to send while the device was away: the bytes never arrived.
@@ -103,6 +134,9 @@ private:
     void SkipEmptyPortions();
     void PortionReceived(bool intact, std::uint64_t nowMs);
     void ReceiveByte(std::uint8_t b, std::uint64_t nowMs);
+    void ScheduleGarbage(std::uint64_t atMs);
+    std::vector<std::uint8_t> IdentityReply() const;
+    bool Installed() const;
 
     DeviceBehaviour behaviour;
     FirmwareVersion replyVersion;
@@ -114,6 +148,9 @@ private:
     std::uint64_t offlineFromMs = 0;  // the device is away in [offlineFromMs, offlineUntilMs)
     std::uint64_t offlineUntilMs = 0;
     bool rebootPending = false;
+    bool dropped = false;                   // the one mid-portion drop has happened
+    std::optional<std::uint64_t> streamFromMs;  // when an endless stream began
+    std::uint64_t streamTaken = 0;
     std::vector<Pending> pending;  // ordered by time
     std::vector<std::uint8_t> wire;
     Stats stats;

@@ -88,6 +88,11 @@ TEST(ParseDeviceBehaviour, InvalidTextsNameTheBadItem) {
         {"offline=4294967296", "'offline=4294967296'"},
         {"status=accept,bogus=1", "'bogus=1'"},
         {"status=accept,,offline=1", "empty item"},
+        {"answer=loud", "'answer=loud'"},
+        {"answer=", "'answer='"},
+        {"drop=0", "'drop=0'"},
+        {"drop=half", "'drop=half'"},
+        {"identity=SHORT", "'identity=SHORT'"},
         {"status=accept,", "empty item"},
     };
     for (const Case& c : cases) {
@@ -100,6 +105,36 @@ TEST(ParseDeviceBehaviour, InvalidTextsNameTheBadItem) {
             EXPECT_NE(message.find(c.named), std::string::npos) << message;
             EXPECT_EQ(message.back(), '.') << "a sentence: " << message;
         }
+    }
+}
+
+TEST(ParseDeviceBehaviour, MisbehaviourTexts) {
+    using Answer = DeviceBehaviour::Answer;
+    using Shape = DeviceBehaviour::IdentityShape;
+    const struct {
+        const char* text;
+        Answer answer;
+        Shape shape;
+        bool identityEnabled;
+        std::uint64_t dropAfterBytes;
+    } cases[] = {
+        {"", Answer::Normal, Shape::Whole, true, 0},
+        {"answer=garbage", Answer::Garbage, Shape::Whole, true, 0},
+        {"answer=echo", Answer::Echo, Shape::Whole, true, 0},
+        {"answer=stream", Answer::Stream, Shape::Whole, true, 0},
+        {"answer=late,answer=normal", Answer::Normal, Shape::Whole, true, 0},
+        {"identity=short", Answer::Normal, Shape::Short, true, 0},
+        {"identity=none,identity=cut", Answer::Normal, Shape::Cut, true, 0},
+        {"identity=malformed,identity=1.05", Answer::Normal, Shape::Whole, true, 0},
+        {"drop=1500,answer=late", Answer::Late, Shape::Whole, true, 1500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const DeviceBehaviour b = ParseDeviceBehaviour(c.text);
+        EXPECT_EQ(b.answer, c.answer);
+        EXPECT_EQ(b.identityShape, c.shape);
+        EXPECT_EQ(b.identityEnabled, c.identityEnabled);
+        EXPECT_EQ(b.dropAfterBytes, c.dropAfterBytes);
     }
 }
 

