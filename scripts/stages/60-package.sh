@@ -26,7 +26,10 @@ if [ -f build/windows/CMakeCache.txt ]; then
   (cd build/windows && cpack -G ZIP >/dev/null)
   zip=$(ls build/windows/midiupdate-"$version"-*.zip)
   listing=$(unzip -l "$zip")
-  for exe in midiupdate.exe MidiUpdater.exe; do
+  exes=(midiupdate.exe)
+  # The windowed program is packed once its sources are in the tree.
+  [ -f windows/app/CMakeLists.txt ] && exes+=(MidiUpdater.exe)
+  for exe in "${exes[@]}"; do
     grep -q "$exe" <<<"$listing" || { echo "$zip lacks $exe"; exit 1; }
   done
   echo "built $zip"

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "CliTestSupport.h"
 #include "Clock.h"
 #include "MidiSystem.h"
@@ -93,6 +95,9 @@ struct PortChoiceCase {
     std::set<std::string> names;  // the names the port was made with, when it was made
     std::string errPart;
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const PortChoiceCase& c, std::ostream* os) { *os << c.name; }
 
 class PortChoice : public ::testing::TestWithParam<PortChoiceCase> {};
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -64,6 +66,9 @@ struct RunCase {
     const char* text;
     bool wholeWire;  // the device received every portion intact
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 class WholeUpdate : public LayerTest, public ::testing::WithParamInterface<RunCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +23,9 @@ struct SearchCase {
     std::set<std::string> names;
     int expected;
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name; }
 
 class DeviceSearch : public LayerTest, public ::testing::WithParamInterface<SearchCase> {};
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 #include <memory>
 #include <regex>
@@ -111,6 +113,9 @@ struct PacingCase {
     std::size_t sent;
     const char* logLine;
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const PacingCase& c, std::ostream* os) { *os << c.name; }
 
 class SendPacing : public WindowsPort, public ::testing::WithParamInterface<PacingCase> {};
 
