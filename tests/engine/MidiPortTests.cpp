@@ -160,7 +160,9 @@ TEST(MidiPortBase, ReaderNeverSeesATornMessageWhileInputArrives) {
     // the reader's copy and its clear is lost by design, so how many the reader saw is not fixed;
     // under load it may be none.)
     const Bytes last = port.GetSysEx();
-    if (!last.empty()) EXPECT_EQ(last, NumberedMessage(kMessages - 1));
+    if (!last.empty()) {
+        EXPECT_EQ(last, NumberedMessage(kMessages - 1));
+    }
     EXPECT_EQ(torn, 0) << "of " << seen << " messages read while input arrived";
     // The store still works after the race: a new message arrives whole.
     port.Feed(NumberedMessage(kMessages));
