@@ -7,20 +7,10 @@
 
 #include "Clock.h"
 #include "SysExSender.h"
-#include "UpdateProgress.h"
+#include "QuietProgress.h"
 #include "VirtualDevice.h"
 
 namespace {
-
-class QuietProgress : public UpdateProgress {
-public:
-    void Progress(float) override {}
-    void ProgressIndeterminate() override {}
-    void Status(const std::string&) override {}
-    void Error(const std::string&) override {}
-    void Completed(const std::string&) override {}
-    void BlockingMessage(const std::string&) override {}
-};
 
 Update SixteenKilobytes() {
     Update update;

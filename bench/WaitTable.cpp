@@ -8,20 +8,10 @@
 #include "Clock.h"
 #include "Log.h"
 #include "SysExSender.h"
-#include "UpdateProgress.h"
+#include "QuietProgress.h"
 #include "VirtualDevice.h"
 
 namespace {
-
-class QuietProgress : public UpdateProgress {
-public:
-    void Progress(float) override {}
-    void ProgressIndeterminate() override {}
-    void Status(const std::string&) override {}
-    void Error(const std::string&) override {}
-    void Completed(const std::string&) override {}
-    void BlockingMessage(const std::string&) override {}
-};
 
 // One portion of 1 KiB SysEx messages, default port settings.
 Update MakeUpdate(std::size_t bytes) {

@@ -72,12 +72,10 @@ TEST_F(WindowsPort, FramingOfEachSend) {
         bool chunks;
         Bytes out;
     };
+    // The framing rule itself is the core's (tested there); here only that the port applies it
+    // when `chunks` is on and leaves the bytes alone when it is off.
     const Case cases[] = {
         {{0x10, 0x20, 0x30}, true, {0xF0, 0x10, 0x20, 0x30, 0xF7}},
-        {{0xF0, 0x10, 0xF7}, true, {0xF0, 0x10, 0xF7}},
-        {{0xF0, 0x10}, true, {0xF0, 0x10, 0xF7}},
-        {{0x10, 0xF7}, true, {0xF0, 0x10, 0xF7}},
-        {{0x10, 0x20}, false, {0x10, 0x20}},
         {{0xF0, 0x10}, false, {0xF0, 0x10}},
     };
     AddPad();
