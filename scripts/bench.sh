@@ -49,7 +49,7 @@ if command -v jackd >/dev/null; then
   jackpid=$!
   trap 'kill $jackpid 2>/dev/null; wait $jackpid 2>/dev/null; rm -rf "$work"' EXIT
   for _ in $(seq 100); do build/release/cli/midiupdate ports --api jack >/dev/null 2>&1 && break; sleep 0.1; done
-  if bash tests/jack/bench.sh build/release/cli/midiupdate >"$work/jack.txt" 2>&1; then
+  if bash tests/e2e/bench.sh build/release/cli/midiupdate >"$work/jack.txt" 2>&1; then
     jack="$work/jack.txt"
   else
     echo "bench: the JACK send failed:" >&2

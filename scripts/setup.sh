@@ -15,6 +15,13 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit packages (such as wine32:i386) need their architecture enabled before the lists are read.
+for p in "${missing[@]}"; do
+  if [[ $p == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: enabling the i386 architecture for ${p}"
+    $sudo dpkg --add-architecture i386
+  fi
+done
 echo "setup: installing ${missing[*]}"
 echo "setup: reading the package lists..."
 $sudo apt-get update -qq

@@ -33,5 +33,5 @@ for _ in $(seq 100); do
 done
 "$midiupdate" ports --api jack >/dev/null || { echo "the JACK server does not answer:"; cat "$log"; exit 1; }
 
-bash tests/jack/e2e.sh "$midiupdate"
-bash tests/jack/bench.sh "$midiupdate"
+bash tests/e2e/updates.sh "$midiupdate" jack
+bash tests/e2e/bench.sh "$midiupdate"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Whole updates over a private JACK server: `midiupdate simulate` plays the device on virtual
-# ports and `midiupdate send` updates it, as two processes, for an accepting device, a failing
-# one, a silent one that answers the Identity Request, and one that goes away between portions
-# and comes back. Then the 256 KB benchmark. Each case is bounded in time.
-# Usage: e2e.sh MIDIUPDATE   (with JACK_DEFAULT_SERVER naming a running server)
+# Whole updates over a real MIDI system: `midiupdate simulate` plays the device on virtual ports
+# and `midiupdate send` updates it, as two processes, for an accepting device, a failing one, a
+# silent one that answers the Identity Request, one that goes away between portions and comes
+# back, and files of long messages with short pauses. Each case is bounded in time.
+# Usage: updates.sh MIDIUPDATE API   (API jack with JACK_DEFAULT_SERVER naming a running server,
+#        or alsa with a sequencer present)
 set -uo pipefail
 midiupdate=$1
+api=$2
 work=$(mktemp -d)
 simpid=""
 cleanup() {
@@ -32,25 +34,26 @@ sysex() {
   done
 }
 
-# pack NAME OUT PORTION_SPEC... : an update file for a device named NAME, version 1.05.
+# pack NAME OUT PORTION_SPEC... : an update file for a device named NAME, version 1.05 (PACING
+# replaces the file's pacing values).
 pack() {
   local name=$1 out=$2
   shift 2
   local args=()
   for spec in "$@"; do args+=(--portion "$spec"); done
   "$midiupdate" pack -o "$out" --product "$name" --version 1.05 \
-    --port-settings "win:x:name:$name:ideal:512:max:1024:delay:0:unprepdelay:0" "${args[@]}"
+    --port-settings "win:x:name:$name:${PACING:-ideal:512:max:1024:delay:0:unprepdelay:0}" "${args[@]}"
 }
 
 # Starts the simulator for FILE with BEHAVIOUR and waits until its ports are listed.
 start_simulator() {
   local file=$1 behaviour=$2 name=$3
-  "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api jack \
+  "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api "$api" \
     >"$work/sim.out" 2>"$work/sim.err" &
   simpid=$!
   # Both of its ports, the input and the output.
   for _ in $(seq 100); do
-    [ "$("$midiupdate" ports --api jack 2>/dev/null | grep -c "$name")" -ge 2 ] && return 0
+    [ "$("$midiupdate" ports --api "$api" 2>/dev/null | grep -c "$name")" -ge 2 ] && return 0
     sleep 0.1
   done
   return 1
@@ -73,7 +76,7 @@ run_case() {
     stop_simulator
     return 1
   fi
-  timeout "$limit" "$midiupdate" send "$file" --yes --api jack --log "$work/send.log" \
+  timeout "$limit" "$midiupdate" send "$file" --yes --api "$api" --log "$work/send.log" \
     >"$work/send.out" 2>"$work/send.err"
   sendstatus=$?
   stop_simulator
@@ -121,5 +124,25 @@ grep -q "The 'Rebooting Pad' was updated sucessfully to version 1.05." "$work/se
 grep -q "MIDI port is not connected. Waiting, then retrying" "$work/send.log" || fail "the host never found the device away"
 expect_whole_file
 
-[ "$failures" -eq 0 ] || { echo "$failures end-to-end case(s) failed"; exit 1; }
-echo "all end-to-end cases over JACK passed"
+# Messages longer than a chunk and than what a MIDI system carries in one piece, several to a
+# chunk, with the short pauses a maker may choose.
+case=short-pauses
+sysex 4 700 043 >"$work/c.syx"
+sysex 3 300 044 >"$work/d.syx"
+PACING="ideal:1024:max:3072:delay:20:unprepdelay:10" pack "Quick Pad" "$work/quick.upd" "$work/c.syx" "$work/d.syx"
+run_case "Quick Pad" "" 60 "$work/quick.upd"
+[ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+grep -q "The 'Quick Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no success verdict"
+expect_whole_file
+
+case=long-messages
+# 6 KB messages: more than a receiving sequencer client holds at once.
+sysex 2 6000 045 >"$work/e.syx"
+PACING="ideal:3072:max:8192:delay:5:unprepdelay:0" pack "Long Pad" "$work/long.upd" "$work/e.syx"
+run_case "Long Pad" "" 90 "$work/long.upd"
+[ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+grep -q "The 'Long Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no success verdict"
+expect_whole_file
+
+[ "$failures" -eq 0 ] || { echo "$failures end-to-end case(s) over $api failed"; exit 1; }
+echo "all end-to-end cases over $api passed"
