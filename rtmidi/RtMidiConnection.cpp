@@ -111,6 +111,10 @@ public:
                 limits.settleMs = 100;
                 break;
             case RtMidi::LINUX_ALSA:
+                // RtMidi passes the bytes through alsa-lib's event encoder, which ends a SysEx
+                // event only at its F7 or when its buffer (grown, and emptied, to fit the longest
+                // piece so far) is full, and warns of an incomplete message for what is left.
+                limits.encodesEvents = true;
                 // The sequencer carries a SysEx in events from a pool of a few kilobytes per
                 // client; a cable behind it may be as slow as 31250 baud.
                 limits.maxPieceBytes = 256;
