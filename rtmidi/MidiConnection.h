@@ -26,6 +26,12 @@ struct TransportLimits {
     double drainBytesPerMs = 160.0;
     // After an output is opened, how long until the system really delivers through it.
     std::uint32_t settleMs = 0;
+    // The system parses what it is handed into events and passes on only whole ones (RtMidi over
+    // the ALSA sequencer): a SysEx event ends at an F7 or when its buffer, as large as the longest
+    // piece so far, is full. Bytes left over are kept back and the piece is reported as refused.
+    // So every piece ends at an F7 or is exactly maxPieceBytes long, and the short end of a chunk
+    // inside a message waits for the next chunk. Systems that carry raw bytes keep this off.
+    bool encodesEvents = false;
 };
 
 class MidiConnection {

@@ -111,8 +111,19 @@ public:
                 limits.settleMs = 100;
                 break;
             case RtMidi::LINUX_ALSA:
-                // The sequencer carries a SysEx in events from a pool of a few kilobytes per
-                // client; a cable behind it may be as slow as 31250 baud.
+                // RtMidi passes the bytes through alsa-lib's event encoder, which ends a SysEx
+                // event only at its F7 or when its buffer (grown, and emptied, to fit the longest
+                // piece so far) is full, and warns of an incomplete message for what is left.
+                limits.encodesEvents = true;
+                // Every event goes out direct, never through this client's own pool. Toward a sound
+                // card's port the kernel writes it into the port's raw MIDI buffer (a page, 4 KB by
+                // default), drops what does not fit, and the cable behind it may empty that buffer
+                // at only 31250 baud: 3.125 bytes a millisecond. Toward another program's port the
+                // event waits in that program's input pool, 200 cells of 28 bytes by default with
+                // one more cell per event: 16 pieces of 256 bytes take 176, and a program empties
+                // its pool far faster than a cable. An event larger than the pool (about 5.5 KB)
+                // could never arrive, and alsa-lib refuses one of its 16 KB output buffer's size;
+                // pieces of 256 bytes stay far below both.
                 limits.maxPieceBytes = 256;
                 limits.queueBytes = 4096;
                 limits.drainBytesPerMs = 3.125;

@@ -50,13 +50,20 @@ double PiecePacer::Backlog() {
 }
 
 std::vector<std::vector<std::uint8_t>> SplitIntoPieces(const std::vector<std::uint8_t>& message,
-                                                       std::size_t maxPiece) {
+                                                       std::size_t maxPiece, bool atMessageEnds) {
     std::vector<std::vector<std::uint8_t>> pieces;
     if (maxPiece == 0) maxPiece = message.size();
-    for (std::size_t at = 0; at < message.size(); at += maxPiece) {
-        const std::size_t end = std::min(message.size(), at + maxPiece);
+    for (std::size_t at = 0; at < message.size();) {
+        std::size_t end = std::min(message.size(), at + maxPiece);
+        if (atMessageEnds) {
+            const auto first = message.begin() + static_cast<std::ptrdiff_t>(at);
+            const auto last = message.begin() + static_cast<std::ptrdiff_t>(end);
+            const auto messageEnd = std::find(first, last, std::uint8_t{0xF7});
+            if (messageEnd != last) end = static_cast<std::size_t>(messageEnd - message.begin()) + 1;
+        }
         pieces.emplace_back(message.begin() + static_cast<std::ptrdiff_t>(at),
                             message.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end;
     }
     return pieces;
 }
@@ -144,6 +151,7 @@ bool RtMidiPort::IsConnected() {
 }
 
 void RtMidiPort::Disconnect() {
+    HandOverHeldTail();
     if (connection->OutputOpen() || connection->InputOpen())
         LogMessage("%s\n", "RtMidiPort::Disconnect");
     connection->CloseInput();
@@ -153,11 +161,50 @@ void RtMidiPort::Disconnect() {
 }
 
 bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
-    for (const std::vector<std::uint8_t>& piece : SplitIntoPieces(framed, connection->Limits().maxPieceBytes)) {
+    const TransportLimits limits = connection->Limits();
+    std::vector<std::uint8_t> bytes;
+    bytes.swap(heldTail);
+    bytes.insert(bytes.end(), framed.begin(), framed.end());
+    std::vector<std::vector<std::uint8_t>> pieces =
+        SplitIntoPieces(bytes, limits.maxPieceBytes, limits.encodesEvents);
+
+    // A system that encodes events cannot pass on the end of a message cut short by the chunk (only
+    // possible with `chunks` off): it waits for the rest of its message in the next chunk.
+    std::vector<std::uint8_t> tail;
+    if (limits.encodesEvents && !pieces.empty()) {
+        const std::vector<std::uint8_t>& last = pieces.back();
+        const bool whole =
+            last.back() == 0xF7 || (limits.maxPieceBytes != 0 && last.size() == limits.maxPieceBytes);
+        if (!whole) {
+            tail = std::move(pieces.back());
+            pieces.pop_back();
+        }
+    }
+    for (const std::vector<std::uint8_t>& piece : pieces) {
         pacer.Admit(piece.size());
+        // A refused piece breaks the chunk: its tail is not kept, it would join the wrong bytes.
         if (!connection->SendMessage(piece.data(), piece.size())) return false;
     }
+    if (!tail.empty())
+        LogMessage("%s: %u bytes wait for the rest of their message\n", "RtMidiPort::Send",
+                   static_cast<unsigned>(tail.size()));
+    heldTail = std::move(tail);
     return true;
+}
+
+// Before the port closes or asks the device, held bytes go out as they are: whatever the system
+// does with them, they must not count as sent unless it took them.
+void RtMidiPort::HandOverHeldTail() {
+    if (heldTail.empty()) return;
+    std::vector<std::uint8_t> tail;
+    tail.swap(heldTail);
+    if (connection->OutputOpen()) {
+        pacer.Admit(tail.size());
+        if (connection->SendMessage(tail.data(), tail.size())) return;
+    }
+    NoteSendFailure();
+    LogMessage("%s: the MIDI system refused the last %u bytes, which end inside a message\n",
+               "RtMidiPort::Send", static_cast<unsigned>(tail.size()));
 }
 
 void RtMidiPort::Send(const std::uint8_t* data, std::uint32_t length) {
@@ -200,6 +247,7 @@ std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint
         }
         SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kQueryReconnectMs, deadline - now)));
     }
+    HandOverHeldTail();
     if (request == nullptr || length == 0) return {};
 
     struct StopCollecting {

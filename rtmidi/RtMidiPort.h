@@ -32,9 +32,11 @@ private:
     std::uint64_t lastMs = 0;
 };
 
-// Cuts one framed chunk into pieces of at most `maxPiece` bytes (a piece of 0 means no limit).
+// Cuts one framed chunk into pieces of at most `maxPiece` bytes (a piece of 0 means no limit). With
+// `atMessageEnds` a piece also ends after every F7, so each piece is either exactly `maxPiece`
+// long or ends a message, except perhaps the last.
 std::vector<std::vector<std::uint8_t>> SplitIntoPieces(const std::vector<std::uint8_t>& message,
-                                                       std::size_t maxPiece);
+                                                       std::size_t maxPiece, bool atMessageEnds = false);
 
 class RtMidiPort : public MidiPort, private MidiInputHandler {
 public:
@@ -65,6 +67,7 @@ private:
     void Connect();
     bool StillListed();
     bool SendPieces(const std::vector<std::uint8_t>& framed);
+    void HandOverHeldTail();
     std::vector<std::vector<std::uint8_t>> TakeInbox();
 
     std::unique_ptr<MidiConnection> connection;
@@ -74,6 +77,9 @@ private:
     std::string outputName;
     std::string inputName;
     bool inputMissingLogged = false;
+    // The end of the last chunk, inside a message and shorter than a piece, that a system which
+    // encodes events could not pass on yet: it goes out in front of the next chunk.
+    std::vector<std::uint8_t> heldTail;
 
     // Messages completed while a Query waits, so that none is lost between two looks.
     std::mutex inboxLock;

@@ -1,6 +1,7 @@
 #pragma once
 // A MIDI system in memory: port lists the test sets, and every message sent recorded with the
-// clock time. Input is delivered by the test, from its own thread or from another.
+// clock time. Input is delivered by the test, from its own thread or from another. It can also
+// pass what it is sent through a model of RtMidi's ALSA output and its event encoder.
 
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,9 @@ public:
     std::vector<int> refusedSends;
     // Called for every accepted message, after it was recorded (a device answering).
     std::function<void(const Bytes&)> onSend;
+    // Sent messages go through the ALSA encoder model; what it emits is in `events`.
+    bool alsaEncoder = false;
+    std::vector<Bytes> events;
 
     std::vector<Bytes> sent;
     std::vector<std::uint64_t> sentAtMs;
@@ -70,6 +74,7 @@ public:
         const int number = ++sendCount;
         for (int refused : refusedSends)
             if (refused == number) return false;
+        if (alsaEncoder && !Encode(data, length)) return false;
         sent.emplace_back(data, data + length);
         sentAtMs.push_back(CurrentClock().NowMs());
         if (onSend) onSend(sent.back());
@@ -83,12 +88,43 @@ public:
         if (handler) handler->OnMidiInput(bytes.data(), bytes.size());
     }
     // Everything sent, back to back.
-    Bytes Wire() const {
+    Bytes Wire() const { return Join(sent); }
+    // Everything the ALSA encoder model emitted: what reaches the device.
+    Bytes Delivered() const { return Join(events); }
+
+private:
+    static Bytes Join(const std::vector<Bytes>& messages) {
         Bytes all;
-        for (const Bytes& m : sent) all.insert(all.end(), m.begin(), m.end());
+        for (const Bytes& m : messages) all.insert(all.end(), m.begin(), m.end());
         return all;
     }
 
-private:
+    // RtMidi's sendMessage over ALSA: a message longer than the encoder's buffer grows the buffer,
+    // which empties it; then the encoder emits a SysEx event at F7 or when its buffer is full and
+    // a real-time byte as an event of its own. Bytes that end no event stay in the encoder for the
+    // next call and the message is refused ("incomplete message"); the events before them went out.
+    // Only SysEx is modelled: other bytes are taken as if they were inside one.
+    bool Encode(const std::uint8_t* data, std::size_t length) {
+        if (length > encoderSize) {
+            encoderSize = length;
+            encoding.clear();
+        }
+        for (std::size_t i = 0; i < length; ++i) {
+            const std::uint8_t b = data[i];
+            if (b >= 0xF8) {
+                events.push_back({b});
+                continue;
+            }
+            encoding.push_back(b);
+            if (b == 0xF7 || encoding.size() >= encoderSize) {
+                events.push_back(encoding);
+                encoding.clear();
+            }
+        }
+        return encoding.empty();
+    }
+
     int sendCount = 0;
+    std::size_t encoderSize = 32;  // RtMidi's first buffer
+    Bytes encoding;
 };

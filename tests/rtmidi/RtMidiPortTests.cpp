@@ -55,6 +55,50 @@ struct PortFixture : ::testing::Test {
     }
 };
 
+// SysEx messages of the given lengths (F0 and F7 included) back to back, with data bytes that run
+// on from message to message and are never a line feed (which would end a chunk).
+Bytes Messages(std::initializer_list<std::size_t> lengths) {
+    Bytes all;
+    std::size_t n = 0;
+    for (std::size_t length : lengths) {
+        all.push_back(0xF0);
+        for (std::size_t i = 2; i < length; ++i)
+            all.push_back(static_cast<std::uint8_t>(0x10 + n++ % 0x60));
+        all.push_back(0xF7);
+    }
+    return all;
+}
+
+// What RtMidi's ALSA output takes: pieces of 256 bytes, paced for a cable.
+TransportLimits AlsaLimits() {
+    TransportLimits limits;
+    limits.maxPieceBytes = 256;
+    limits.queueBytes = 4096;
+    limits.drainBytesPerMs = 3.125;
+    limits.encodesEvents = true;
+    return limits;
+}
+
+PortSettings Pacing(bool chunks, std::int32_t ideal, std::int32_t max) {
+    PortSettings s = Settings({"Pad"}, 20, 10);
+    s.chunks = chunks;
+    s.ideal = ideal;
+    s.max = max;
+    return s;
+}
+
+// Hands a portion to the port chunk by chunk as an update run does, and closes the port after it.
+void SendPortion(RtMidiPort& port, const Bytes& portion, const PortSettings& s) {
+    const std::uint8_t* const end = portion.data() + portion.size();
+    for (const std::uint8_t* at = portion.data(); at != end;) {
+        const std::uint8_t* const chunkEnd =
+            FindChunkEnd(at, end, static_cast<std::uint32_t>(s.ideal), static_cast<std::uint32_t>(s.max));
+        port.Send(at, static_cast<std::uint32_t>(chunkEnd - at));
+        at = chunkEnd;
+    }
+    port.Disconnect();
+}
+
 using RtMidiPortConnection = PortFixture;
 using RtMidiPortSending = PortFixture;
 using RtMidiPortQuery = PortFixture;
@@ -195,6 +239,71 @@ TEST_F(RtMidiPortSending, AnUpdateRunOverTheFakeSystemPutsEveryByteOnTheWire) {
     SimpleSysExSender sender(*port);
     EXPECT_EQ(sender.Send(update, progress), UpdateVerdict::Updated);
     EXPECT_EQ(midi->Wire(), portion.data);
+}
+
+TEST_F(RtMidiPortSending, OverAlsaEveryByteArrivesInOrderWhereverChunksAndMessagesEnd) {
+    struct Case {
+        const char* name;
+        std::vector<Bytes> portions;
+        PortSettings settings;
+    };
+    const Case cases[] = {
+        {"several messages in one chunk", {Messages({50, 50, 50, 50, 50, 50, 50, 50, 50, 50})},
+         Pacing(true, 500, 500)},
+        {"messages longer than a piece, one a chunk", {Messages({600, 513, 257})}, Pacing(true, 1, 4096)},
+        {"700- and 300-byte messages", {Messages({700, 300, 700, 300}), Messages({700, 300, 700})},
+         Pacing(true, 1000, 1024)},
+        {"chunks off, messages longer than the chunk", {Messages({700, 700, 300})}, Pacing(false, 300, 300)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Make(c.settings, AlsaLimits());
+        midi->alsaEncoder = true;
+        Bytes all;
+        for (const Bytes& portion : c.portions) {
+            ASSERT_TRUE(port->IsConnected());
+            SendPortion(*port, portion, c.settings);
+            all.insert(all.end(), portion.begin(), portion.end());
+        }
+        EXPECT_EQ(midi->Delivered(), all);
+        EXPECT_EQ(port->SendFailures(), 0u);
+    }
+}
+
+// Bytes that end inside a message wait for the rest of it; closing the port or asking the device
+// hands them over, and only a system that takes them makes that no failure.
+TEST_F(RtMidiPortSending, BytesHeldAtTheEndOfAPortionGoOutWhenThePortClosesOrAsks) {
+    struct Case {
+        const char* name;
+        bool query;
+        bool alsaEncoder;
+        std::uint32_t failures;
+    };
+    const Case cases[] = {
+        {"closed, taken", false, false, 0},
+        {"closed, refused", false, true, 1},
+        {"asked, taken", true, false, 0},
+        {"asked, refused", true, true, 1},
+    };
+    Bytes cut = Messages({700});
+    cut.resize(400);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Make(Pacing(false, 1000, 1000), AlsaLimits());
+        midi->alsaEncoder = c.alsaEncoder;
+        port->Send(cut.data(), static_cast<std::uint32_t>(cut.size()));
+        EXPECT_EQ(midi->sent, (std::vector<Bytes>{Bytes(cut.begin(), cut.begin() + 256)}));
+        EXPECT_EQ(port->SendFailures(), 0u);
+        if (c.query) {
+            port->Query(100, kIdentityRequest.data(), 6);
+        } else {
+            port->Disconnect();
+        }
+        EXPECT_EQ(port->SendFailures(), c.failures);
+        if (!c.alsaEncoder) {
+            EXPECT_EQ(midi->sent.at(1), Bytes(cut.begin() + 256, cut.end()));
+        }
+    }
 }
 
 TEST_F(RtMidiPortQuery, AsksAndIgnoresTheEchoOfItsOwnRequestAndOtherMessages) {
