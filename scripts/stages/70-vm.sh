@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# time-limit: 1200
+# Real MIDI stacks in a virtual machine (this machine's kernel runs no 32-bit programs and has no
+# sound devices): QEMU boots Debian's kernel over this machine's own files, with a real ALSA
+# sequencer. There, `midiupdate` updates `midiupdate simulate` over ALSA, the 32-bit and 64-bit
+# Windows test programs run under Wine, midiupdate.exe of both builds updates the simulator
+# through Wine's own winmm, and MidiUpdater.exe runs its window tests on a virtual display.
+# VM_CASES="alsa wine window" picks cases.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+scripts/setup.sh qemu-system-x86 linux-image-amd64 busybox-static g++-mingw-w64-i686 \
+  g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick
+
+scripts/build.sh ci
+scripts/build.sh windows
+scripts/build.sh windows-x64
+
+share=build/vm/share
+status=0
+VM_CASES=${VM_CASES:-} scripts/vm/run.sh tests/vm/guest.sh "$share" 1100 || status=$?
+echo "--- the guest's report"
+cat "$share/guest.log" 2>/dev/null || echo "(none)"
+if [ "$status" -ne 0 ]; then
+  for log in "$share"/*.log; do
+    case $log in */guest.log|*/console.log) continue ;; esac
+    grep -q '^FAIL\|FAIL (' "$log" 2>/dev/null || [ "$status" -ge 124 ] || continue
+    echo "--- $(basename "$log")"
+    tail -n 150 "$log"
+  done
+  echo "the virtual machine stage failed (status $status)"
+fi
+exit "$status"
