@@ -284,10 +284,12 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
         IdentityRequested(nowMs);
         return;
     }
-    ++stats.chunksReceived;
+    receivingAtMs = nowMs;
     const std::uint64_t unexpectedBefore = stats.bytesUnexpected;
+    const std::uint64_t ignoredBytesBefore = stats.ignored.bytes;
+    const std::uint32_t ignoredBefore = stats.ignored.Messages();
     for (std::size_t i = 0; i < length; ++i) {
-        if (behaviour.dropAfterBytes != 0 && !dropped && stats.bytesReceived >= behaviour.dropAfterBytes) {
+        if (behaviour.dropAfterBytes != 0 && !dropped && bytesArrived >= behaviour.dropAfterBytes) {
             // Unplugged part-way: the rest of this chunk never arrives, and when the device is
             // back it has forgotten the portion it was taking.
             dropped = true;
@@ -296,13 +298,20 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
             offlineUntilMs = nowMs + kDeviceDropMs;
             portionOffset = 0;
             portionIntact = true;
+            input.Restart();
             LogMessage("VirtualDevice: gone after %llu bytes, back at %llu ms\n",
-                       static_cast<unsigned long long>(stats.bytesReceived),
+                       static_cast<unsigned long long>(bytesArrived),
                        static_cast<unsigned long long>(offlineUntilMs));
             break;
         }
-        ReceiveByte(data[i], nowMs);
+        ++bytesArrived;
+        input.Add(data[i], *this, stats.ignored);
     }
+    // A piece that was nothing but messages set aside is no chunk of the firmware.
+    if (stats.ignored.bytes - ignoredBytesBefore < length) ++stats.chunksReceived;
+    if (stats.ignored.Messages() != ignoredBefore)
+        LogMessage("VirtualDevice: ignored %u channel or real-time messages\n",
+                   static_cast<unsigned>(stats.ignored.Messages() - ignoredBefore));
     if (stats.bytesUnexpected != unexpectedBefore)
         LogMessage("VirtualDevice: %u bytes after the last portion\n",
                    static_cast<unsigned>(stats.bytesUnexpected - unexpectedBefore));
@@ -408,6 +417,13 @@ void VirtualDeviceModel::Schedule(std::uint64_t atMs, std::vector<std::uint8_t> 
 void VirtualDeviceModel::SkipEmptyPortions() {
     // A portion without data puts nothing on the wire, so the device never sees it.
     while (portionIndex < expectedWire.size() && expectedWire[portionIndex].empty()) ++portionIndex;
+}
+
+bool VirtualDeviceModel::Expects(const std::uint8_t* bytes, std::size_t length) const {
+    if (portionIndex >= expectedWire.size()) return false;
+    const std::vector<std::uint8_t>& expected = expectedWire[portionIndex];
+    return expected.size() - portionOffset >= length &&
+           std::equal(bytes, bytes + length, expected.begin() + static_cast<std::ptrdiff_t>(portionOffset));
 }
 
 void VirtualDeviceModel::ReceiveByte(std::uint8_t b, std::uint64_t nowMs) {
