@@ -103,12 +103,19 @@ void IgnoredMessages::AddRealTime(std::uint8_t b) {
     Count(b);
 }
 
-void IgnoredMessages::Count(std::uint16_t code) {
+void IgnoredMessages::Add(const IgnoredMessages& more) {
+    channelMessages += more.channelMessages;
+    realTimeMessages += more.realTimeMessages;
+    bytes += more.bytes;
+    for (const Kind& kind : more.kinds) Count(kind.code, kind.count);
+}
+
+void IgnoredMessages::Count(std::uint16_t code, std::uint32_t count) {
     auto kind = std::find_if(kinds.begin(), kinds.end(), [&](const Kind& k) { return k.code == code; });
     if (kind == kinds.end())
-        kinds.push_back({code, 1});
+        kinds.push_back({code, count});
     else
-        ++kind->count;
+        kind->count += count;
 }
 
 std::string IgnoredMessagesText(const IgnoredMessages& ignored) {

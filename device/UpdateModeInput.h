@@ -25,9 +25,10 @@ struct IgnoredMessages {
     // A channel message with `status` (any channel) and its first data byte; a real-time byte.
     void AddChannelMessage(std::uint8_t status, std::uint8_t firstData, std::size_t length);
     void AddRealTime(std::uint8_t b);
+    void Add(const IgnoredMessages& more);
 
 private:
-    void Count(std::uint16_t code);
+    void Count(std::uint16_t code, std::uint32_t count = 1);
 };
 
 // One line per family that occurred, each ending in a line feed; empty when nothing was set

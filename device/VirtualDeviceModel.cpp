@@ -286,8 +286,7 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
     }
     receivingAtMs = nowMs;
     const std::uint64_t unexpectedBefore = stats.bytesUnexpected;
-    const std::uint64_t ignoredBytesBefore = stats.ignored.bytes;
-    const std::uint32_t ignoredBefore = stats.ignored.Messages();
+    IgnoredMessages ignored;
     for (std::size_t i = 0; i < length; ++i) {
         if (behaviour.dropAfterBytes != 0 && !dropped && bytesArrived >= behaviour.dropAfterBytes) {
             // Unplugged part-way: the rest of this chunk never arrives, and when the device is
@@ -305,13 +304,16 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
             break;
         }
         ++bytesArrived;
-        input.Add(data[i], *this, stats.ignored);
+        input.Add(data[i], *this, ignored);
     }
     // A piece that was nothing but messages set aside is no chunk of the firmware.
-    if (stats.ignored.bytes - ignoredBytesBefore < length) ++stats.chunksReceived;
-    if (stats.ignored.Messages() != ignoredBefore)
-        LogMessage("VirtualDevice: ignored %u channel or real-time messages\n",
-                   static_cast<unsigned>(stats.ignored.Messages() - ignoredBefore));
+    if (ignored.bytes < length) ++stats.chunksReceived;
+    if (ignored.Messages() != 0) {
+        stats.ignored.Add(ignored);
+        const std::string text = IgnoredMessagesText(ignored);
+        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            LogMessage("VirtualDevice: %s\n", text.substr(start, end - start).c_str());
+    }
     if (stats.bytesUnexpected != unexpectedBefore)
         LogMessage("VirtualDevice: %u bytes after the last portion\n",
                    static_cast<unsigned>(stats.bytesUnexpected - unexpectedBefore));
