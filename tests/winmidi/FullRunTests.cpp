@@ -144,26 +144,20 @@ namespace {
 
 class ResetOnClose : public LayerTest {};
 
-// The port resets its output whenever it closes it, and the reset's channel messages reach the
-// instrument, between portions and after the last one: it sets them aside and takes the update.
+// The port resets its output whenever it closes it, for the reboot after the first portion's
+// status and at the end: the instrument sets the reset's channel messages aside.
 TEST_F(ResetOnClose, TheInstrumentIgnoresTheResetsChannelMessages) {
     const Update update = MakeUpdate({kSmall, kBig});
     VirtualDeviceModel model(update, update.winPort, ParseDeviceBehaviour("status=accept,offline=3000"));
-    const int out = winmm_layer::AddOutput("Pad");
-    winmm_layer::AttachModel(&model, out, winmm_layer::AddInput("Pad"));
+    winmm_layer::AttachModel(&model, winmm_layer::AddOutput("Pad"), winmm_layer::AddInput("Pad"));
     ScopedLogMute mute;
     RecordingProgress progress;
-    {
-        WindowsMidiPort port(update.winPort);
-        SimpleSysExSender sender(port);
-        EXPECT_EQ(sender.Send(update, progress), UpdateVerdict::Updated);
-    }
-    // Closed for the reboot after the first portion's status, and at the end.
+    WindowsMidiPort port(update.winPort);
+    EXPECT_EQ(SimpleSysExSender(port).Send(update, progress), UpdateVerdict::Updated);
+    port.Disconnect();
     ASSERT_EQ(winmm_layer::GetStats().outCloses, 2u);
-    const VirtualDeviceModel::Stats& stats = model.GetStats();
-    EXPECT_EQ(stats.ignored.channelMessages, 2u * 32u);
-    EXPECT_EQ(stats.portionsCompleted, 2u);
-    EXPECT_EQ(stats.portionsCorrupt + stats.bytesUnexpected, 0u);
+    EXPECT_EQ(model.GetStats().ignored.channelMessages, 2u * 32u);
+    EXPECT_EQ(model.GetStats().portionsCorrupt + model.GetStats().bytesUnexpected, 0u);
 }
 
 }  // namespace
