@@ -115,7 +115,9 @@ const CommandText kCommands[] = {
      "                    [--api alsa|jack|coremidi]\n",
      "Opens virtual MIDI ports named like a device (by default the update's first port name) that\n"
      "behave as the virtual device of send --virtual, checking every byte received against FILE.\n"
-     "Without a file it accepts any SysEx and answers after a quiet second. It prints what it\n"
+     "Without a file it accepts any SysEx and answers after a quiet second. Channel messages\n"
+     "outside SysEx and real-time messages are ignored, as an instrument in update mode ignores\n"
+     "them (unless FILE puts them on the wire there), and counted apart. It prints what it\n"
      "received and its verdict, and stops on Ctrl-C or after the time-out. Makers can try an\n"
      "update file with it before they ship it.\n"},
     {"help", "midiupdate help [COMMAND]\n", "Explains a command, or lists them all.\n"},

@@ -284,10 +284,11 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
         IdentityRequested(nowMs);
         return;
     }
-    ++stats.chunksReceived;
+    receivingAtMs = nowMs;
     const std::uint64_t unexpectedBefore = stats.bytesUnexpected;
+    IgnoredMessages ignored;
     for (std::size_t i = 0; i < length; ++i) {
-        if (behaviour.dropAfterBytes != 0 && !dropped && stats.bytesReceived >= behaviour.dropAfterBytes) {
+        if (behaviour.dropAfterBytes != 0 && !dropped && bytesArrived >= behaviour.dropAfterBytes) {
             // Unplugged part-way: the rest of this chunk never arrives, and when the device is
             // back it has forgotten the portion it was taking.
             dropped = true;
@@ -296,12 +297,22 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
             offlineUntilMs = nowMs + kDeviceDropMs;
             portionOffset = 0;
             portionIntact = true;
+            input.Restart();
             LogMessage("VirtualDevice: gone after %llu bytes, back at %llu ms\n",
-                       static_cast<unsigned long long>(stats.bytesReceived),
+                       static_cast<unsigned long long>(bytesArrived),
                        static_cast<unsigned long long>(offlineUntilMs));
             break;
         }
-        ReceiveByte(data[i], nowMs);
+        ++bytesArrived;
+        input.Add(data[i], *this, ignored);
+    }
+    // A piece that was nothing but messages set aside is no chunk of the firmware.
+    if (ignored.bytes < length) ++stats.chunksReceived;
+    if (ignored.Messages() != 0) {
+        stats.ignored.Add(ignored);
+        const std::string text = IgnoredMessagesText(ignored);
+        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            LogMessage("VirtualDevice: %s\n", text.substr(start, end - start).c_str());
     }
     if (stats.bytesUnexpected != unexpectedBefore)
         LogMessage("VirtualDevice: %u bytes after the last portion\n",
@@ -408,6 +419,13 @@ void VirtualDeviceModel::Schedule(std::uint64_t atMs, std::vector<std::uint8_t> 
 void VirtualDeviceModel::SkipEmptyPortions() {
     // A portion without data puts nothing on the wire, so the device never sees it.
     while (portionIndex < expectedWire.size() && expectedWire[portionIndex].empty()) ++portionIndex;
+}
+
+bool VirtualDeviceModel::Expects(const std::uint8_t* bytes, std::size_t length) const {
+    if (portionIndex >= expectedWire.size()) return false;
+    const std::vector<std::uint8_t>& expected = expectedWire[portionIndex];
+    return expected.size() - portionOffset >= length &&
+           std::equal(bytes, bytes + length, expected.begin() + static_cast<std::ptrdiff_t>(portionOffset));
 }
 
 void VirtualDeviceModel::ReceiveByte(std::uint8_t b, std::uint64_t nowMs) {

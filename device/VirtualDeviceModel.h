@@ -12,6 +12,7 @@
 
 #include "PortSettings.h"
 #include "Update.h"
+#include "UpdateModeInput.h"
 
 struct DeviceBehaviour {
     enum class StatusMode { Accept, Fail, None, Install };
@@ -64,14 +65,16 @@ std::vector<std::uint8_t> MakeStatusMessage(std::uint8_t statusByte);
 // major up to 2815).
 std::vector<std::uint8_t> MakeIdentityReply(const FirmwareVersion& version, const std::string& name);
 
-class VirtualDeviceModel {
+class VirtualDeviceModel : private UpdateModeInput::Device {
 public:
     // `update` tells the device what each portion must look like on the wire when a port with
     // `settings` cuts and frames it.
     VirtualDeviceModel(const Update& update, const PortSettings& settings, DeviceBehaviour behaviour);
 
     // Bytes arriving on the device's input at `nowMs`. A piece that is exactly an Identity Request,
-    // arriving between portions, is answered instead of being taken as firmware.
+    // arriving between portions, is answered instead of being taken as firmware. Channel messages
+    // outside SysEx and real-time messages are set aside (see UpdateModeInput.h) unless they are
+    // what the update itself puts on the wire at that point.
     void Receive(const std::uint8_t* data, std::size_t length, std::uint64_t nowMs);
     // An Identity Request reached the device at `nowMs`; the reply is scheduled (when enabled).
     // Returns when the reply is due, or nothing when the device does not answer.
@@ -99,7 +102,7 @@ public:
 
     // What the device has seen, for tests and reports.
     struct Stats {
-        std::uint64_t bytesReceived = 0;
+        std::uint64_t bytesReceived = 0;  // taken as firmware
         std::uint32_t portionsCompleted = 0;
         std::uint32_t portionsCorrupt = 0;
         std::uint32_t chunksReceived = 0;
@@ -107,11 +110,12 @@ public:
         std::uint32_t sendsWhileClosed = 0;
         std::uint64_t bytesUnexpected = 0;  // received after the last portion was complete
         std::uint64_t bytesLostInDrop = 0;  // arrived while the device was going away mid-portion
+        IgnoredMessages ignored;            // set aside: neither firmware nor unexpected
     };
     const Stats& GetStats() const { return stats; }
     // A host tried to send while the device was away: the bytes never arrived.
     void SendLost() { ++stats.sendsWhileClosed; }
-    // Every byte received on the wire, in order.
+    // Every byte taken as firmware, in order (what was set aside is not among them).
     const std::vector<std::uint8_t>& Wire() const { return wire; }
     std::size_t PortionsExpected() const { return expectedWire.size(); }
     // Bytes the whole update puts on the wire, framing included.
@@ -134,6 +138,8 @@ private:
     void SkipEmptyPortions();
     void PortionReceived(bool intact, std::uint64_t nowMs);
     void ReceiveByte(std::uint8_t b, std::uint64_t nowMs);
+    bool Expects(const std::uint8_t* bytes, std::size_t length) const override;
+    void TakeFirmware(std::uint8_t b) override { ReceiveByte(b, receivingAtMs); }
     void ScheduleGarbage(std::uint64_t atMs);
     std::vector<std::uint8_t> IdentityReply() const;
     bool Installed() const;
@@ -145,6 +151,9 @@ private:
     std::size_t portionIndex = 0;
     std::size_t portionOffset = 0;
     bool portionIntact = true;
+    UpdateModeInput input;
+    std::uint64_t receivingAtMs = 0;  // the time of the bytes being received
+    std::uint64_t bytesArrived = 0;   // firmware and set aside alike, for a device that drops
     std::uint64_t offlineFromMs = 0;  // the device is away in [offlineFromMs, offlineUntilMs)
     std::uint64_t offlineUntilMs = 0;
     bool rebootPending = false;

@@ -4,6 +4,7 @@
 
 #include "Clock.h"
 #include "Log.h"
+#include "UpdateModeInput.h"
 #include "UpdateStatus.h"
 
 namespace {
@@ -33,6 +34,7 @@ public:
                              static_cast<unsigned>(s.portionsCorrupt),
                              static_cast<unsigned long long>(s.bytesUnexpected),
                              static_cast<unsigned>(s.identityRequests));
+        text += IgnoredMessagesText(s.ignored);
         if (Satisfied())
             text += "Verdict: every byte arrived as the file says.\n";
         else if (s.portionsCorrupt != 0 || s.bytesUnexpected != 0)
@@ -50,7 +52,7 @@ private:
     VirtualDeviceModel model;
 };
 
-class AnySysExDevice : public SimulatedDevice {
+class AnySysExDevice : public SimulatedDevice, private UpdateModeInput::Device {
 public:
     explicit AnySysExDevice(const DeviceBehaviour& behaviour) : behaviour(behaviour) {}
 
@@ -64,14 +66,10 @@ public:
                                MakeIdentityReply(behaviour.identity.value_or(FirmwareVersion{1, 0}), "Simulator")});
             return;
         }
-        for (std::size_t i = 0; i < length; ++i) {
-            if (data[i] == 0xF0) inMessage = true;
-            if (data[i] == 0xF7 && inMessage) {
-                inMessage = false;
-                ++messages;
-            }
-        }
-        bytes += length;
+        const std::uint64_t bytesBefore = bytes;
+        for (std::size_t i = 0; i < length; ++i) input.Add(data[i], *this, ignored);
+        // Only SysEx (and whatever else is not set aside) restarts the quiet second.
+        if (bytes == bytesBefore) return;
         lastByteMs = nowMs;
         waiting = true;
     }
@@ -119,6 +117,7 @@ public:
                                         static_cast<unsigned long long>(messages));
         text += FormatString("Status reports: %u; Identity Requests: %u\n", static_cast<unsigned>(reports),
                              static_cast<unsigned>(identityRequests));
+        text += IgnoredMessagesText(ignored);
         text += Satisfied() ? "Verdict: SysEx arrived (no file to check it against).\n"
                             : "Verdict: no SysEx arrived.\n";
         return text;
@@ -135,8 +134,20 @@ private:
         offlineFromMs = fromMs;
         offlineUntilMs = fromMs + behaviour.offlineMs;
     }
+    // Without a file nothing outside SysEx is expected.
+    bool Expects(const std::uint8_t*, std::size_t) const override { return false; }
+    void TakeFirmware(std::uint8_t b) override {
+        ++bytes;
+        if (b == 0xF0) inMessage = true;
+        if (b == 0xF7 && inMessage) {
+            inMessage = false;
+            ++messages;
+        }
+    }
 
     DeviceBehaviour behaviour;
+    UpdateModeInput input;
+    IgnoredMessages ignored;
     bool inMessage = false;
     bool waiting = false;
     bool rebootPending = false;

@@ -106,3 +106,28 @@ TEST(DeviceSimulator, WithoutAFileTakesAnySysExAndAnswersAfterAQuietSecond) {
     EXPECT_NE(device->Report().find("Received 305 bytes, 2 complete SysEx messages"), std::string::npos)
         << device->Report();
 }
+
+// The messages a host's reset sends between and after the portions are no part of the firmware:
+// the report says what they were, apart from the bytes checked against the file.
+TEST(DeviceSimulator, ReportsTheMessagesItIgnoredApartFromTheFirmware) {
+    Update update;
+    update.portions = {{Message(0x11, 20), 0}};
+    auto device = MakeFileDevice(update, update.winPort, DeviceBehaviour{});
+    const Bytes& firmware = update.portions[0].data;
+    device->Receive(firmware.data(), firmware.size(), 100);
+    for (std::uint8_t n = 0; n < 16; ++n) {
+        const std::uint8_t status = static_cast<std::uint8_t>(0xB0 | n);
+        const Bytes reset = {status, 0x78, 0x00, status, 0x40, 0x00, status, 0x7B, 0x00};
+        device->Receive(reset.data(), reset.size(), 200);
+    }
+    const Bytes sensing = {0xFE};
+    device->Receive(sensing.data(), sensing.size(), 300);
+    EXPECT_TRUE(device->Satisfied());
+    EXPECT_EQ(device->Report(),
+              "Received 20 of 20 bytes in 1 messages\n"
+              "Portions complete: 1 of 1, 0 corrupt; unexpected bytes: 0; Identity Requests: 0\n"
+              "Ignored 48 channel messages outside SysEx: 16 x Control Change 120 (All Sound Off), "
+              "16 x Control Change 64 (Sustain), 16 x Control Change 123 (All Notes Off)\n"
+              "Ignored 1 real-time message: 1 x Active Sensing (FE)\n"
+              "Verdict: every byte arrived as the file says.\n");
+}

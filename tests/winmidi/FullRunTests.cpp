@@ -139,3 +139,25 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+class ResetOnClose : public LayerTest {};
+
+// The port resets its output whenever it closes it, for the reboot after the first portion's
+// status and at the end: the instrument sets the reset's channel messages aside.
+TEST_F(ResetOnClose, TheInstrumentIgnoresTheResetsChannelMessages) {
+    const Update update = MakeUpdate({kSmall, kBig});
+    VirtualDeviceModel model(update, update.winPort, ParseDeviceBehaviour("status=accept,offline=3000"));
+    winmm_layer::AttachModel(&model, winmm_layer::AddOutput("Pad"), winmm_layer::AddInput("Pad"));
+    ScopedLogMute mute;
+    RecordingProgress progress;
+    WindowsMidiPort port(update.winPort);
+    EXPECT_EQ(SimpleSysExSender(port).Send(update, progress), UpdateVerdict::Updated);
+    port.Disconnect();
+    ASSERT_EQ(winmm_layer::GetStats().outCloses, 2u);
+    EXPECT_EQ(model.GetStats().ignored.channelMessages, 2u * 32u);
+    EXPECT_EQ(model.GetStats().portionsCorrupt + model.GetStats().bytesUnexpected, 0u);
+}
+
+}  // namespace

@@ -559,6 +559,20 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     if (!h) return MMSYSERR_INVALHANDLE;
     // The headers are not touched: a caller whose unprepare failed may have let go of one already.
     h->playing.clear();
+    // As the system's own reset does, All Sound Off and sustain off go out on every channel, as
+    // short messages (not among the long messages the device records): an instrument behind the
+    // device receives them.
+    Device& d = s.outputs[static_cast<std::size_t>(h->id)];
+    if (d.model && Present(s, d)) {
+        const std::uint64_t now = NowMs(s);
+        for (unsigned channel = 0; channel < 16; ++channel) {
+            const std::uint8_t status = static_cast<std::uint8_t>(0xB0 | channel);
+            const std::uint8_t allSoundOff[3] = {status, 0x78, 0x00};
+            const std::uint8_t sustainOff[3] = {status, 0x40, 0x00};
+            d.model->Receive(allSoundOff, sizeof allSoundOff, now);
+            d.model->Receive(sustainOff, sizeof sustainOff, now);
+        }
+    }
     return MMSYSERR_NOERROR;
 }
 

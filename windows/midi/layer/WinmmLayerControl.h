@@ -38,8 +38,9 @@ void SetOutputPresent(int id, bool present);
 void SetInputPresent(int id, bool present);
 
 // Puts an instrument behind an output and an input device: what the output sends reaches
-// `model`, what the model sends back arrives on the input (at DeliverDue), while the model is
-// offline both devices are absent, and closing the output after its last status lets it reboot.
+// `model` (long messages, and the channel messages of a reset), what the model sends back arrives
+// on the input (at DeliverDue), while the model is offline both devices are absent, and closing
+// the output after its last status lets it reboot.
 void AttachModel(VirtualDeviceModel* model, int outputId, int inputId);
 
 // How many times unpreparing a sent long message answers MIDIERR_STILLPLAYING first.

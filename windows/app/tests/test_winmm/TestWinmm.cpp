@@ -66,11 +66,13 @@ void WriteReport() {
     const VirtualDeviceModel::Stats& stats = instrument->GetStats();
     if (FILE* file = std::fopen(reportPath.c_str(), "wb")) {
         std::fprintf(file, "expected bytes: %u\nbytes received: %u\nportions completed: %u of %u\n"
-                     "portions corrupt: %u\nchunks received: %u\nall received: %s\n",
+                     "portions corrupt: %u\nchunks received: %u\nall received: %s\n"
+                     "channel messages ignored: %u\nreal-time messages ignored: %u\n",
                      static_cast<unsigned>(expectedBytes), static_cast<unsigned>(stats.bytesReceived),
                      stats.portionsCompleted, static_cast<unsigned>(instrument->PortionsExpected()),
                      stats.portionsCorrupt, stats.chunksReceived,
-                     instrument->AllPortionsReceived() ? "yes" : "no");
+                     instrument->AllPortionsReceived() ? "yes" : "no", stats.ignored.channelMessages,
+                     stats.ignored.realTimeMessages);
         std::fclose(file);
     }
 }
