@@ -1,4 +1,5 @@
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,6 +10,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
+
+#include <cstdio>
 #define MIDIUPDATE_ISATTY(fd) _isatty(fd)
 #else
 #include <unistd.h>
@@ -31,6 +35,19 @@ void InstallInterruptHandler() {
     sigaction(SIGTERM, &action, nullptr);
 #endif
 }
+#ifdef _WIN32
+// Wine's 64-bit ALSA MIDI driver faults while a process shuts down once it was loaded (any run
+// that lists or opens a port), which turns a finished run's exit status into a crash. By now every
+// file is closed and every port released, so nothing of ours needs the libraries' shutdown: flush
+// what is buffered and end the process with the run's status.
+[[noreturn]] void EndProcess(int status) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    std::_Exit(status);  // not reached
+}
+#endif
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,5 +57,10 @@ int main(int argc, char** argv) {
     io.inIsTty = MIDIUPDATE_ISATTY(0) != 0;
     io.columns = &StandardOutputColumns;
     UseUtf8Console();
-    return RunCli(args, io);
+    const int status = RunCli(args, io);
+#ifdef _WIN32
+    EndProcess(status);
+#else
+    return status;
+#endif
 }
