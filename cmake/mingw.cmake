@@ -13,6 +13,13 @@ if(MINGW_TRIPLET MATCHES "^x86_64")
 else()
   set(CMAKE_SYSTEM_PROCESSOR x86)
 endif()
+# On i686 GCC computes floating point on the x87 unit with extra precision, so a float result can
+# differ from the same code on x86_64 (a progress of 0.29 shown as 28 %). SSE2, which every
+# Windows since 8 requires, computes as the 64-bit program and the tests do.
+if(NOT MINGW_TRIPLET MATCHES "^x86_64")
+  set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+  set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+endif()
 set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
