@@ -5,23 +5,44 @@
 # user would, and is bounded in time.
 #
 # Usage: window_tests.sh BUILD_DIR MIDIUPDATE SHOT_DIR
-#   BUILD_DIR   a 64-bit Windows build (MidiUpdater.exe, app_tests.exe, ui_driver.exe, and
-#               test_winmm/winmm.dll for the end-to-end update)
-#   MIDIUPDATE  the native midiupdate command, to write the update files
+#   BUILD_DIR   a Windows build, 32-bit or 64-bit (MidiUpdater.exe, app_tests.exe, ui_driver.exe,
+#               and test_winmm/winmm.dll for the end-to-end update); the Wine loader of the same
+#               width runs it
+#   MIDIUPDATE  the native midiupdate command, to write the update files (and, for the update
+#               over ALSA, to play the device)
 #   SHOT_DIR    where the screenshots go
+# Environment:
+#   WINDOW_TESTS_PREFIX  a Wine prefix made already, which runs programs of the build's width (a
+#                        64-bit prefix runs 32-bit ones too); by default BUILD_DIR/wineprefix-app,
+#                        made when missing
+#   WINDOW_TESTS_ALSA=1  also one whole update through Wine's own winmm to `MIDIUPDATE simulate`
+#                        over the ALSA sequencer (which has to be there)
 set -euo pipefail
 
 build=$(realpath "$1")
 midiupdate=$(realpath "$2")
 shots=$(realpath -m "$3")
 app=$build/windows/app
-wine=/usr/lib/wine/wine64
-export WINEPREFIX=$build/wineprefix-app WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The machine a Windows program is built for, from its PE header: 014c (i386) or 8664 (x86-64).
+pe_machine() {
+  local header
+  header=$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ')
+  [ -n "$header" ] && od -An -t x2 -j $((header + 4)) -N 2 "$1" | tr -d ' '
+}
+case $(pe_machine "$app/MidiUpdater.exe" 2>/dev/null) in
+  014c) wine=/usr/lib/wine/wine ;;
+  8664) wine=/usr/lib/wine/wine64 ;;
+  *) echo "window tests: $app/MidiUpdater.exe is neither a 32-bit nor a 64-bit Windows program" >&2; exit 1 ;;
+esac
+export WINEPREFIX=${WINDOW_TESTS_PREFIX:-$build/wineprefix-app} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$shots"
 
 work=$(mktemp -d)
 xvfb=""
+simulator=""
 cleanup() {
+  [ -n "$simulator" ] && { kill -INT "$simulator" 2>/dev/null; wait "$simulator" 2>/dev/null; }
   WINEPREFIX=$WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
   [ -n "${KEEP_WORK:-}" ] && echo "work folder kept: $work" || rm -rf "$work"
@@ -162,7 +183,11 @@ expect_line "$case_dir/lines" "Thread caught exception: Update file was truncate
 echo "--- a raw SysEx file and no MIDI output device: a clear failure instead of a port choice"
 case_dir=$work/rawsysex && mkdir -p "$case_dir"
 cp "$work/portion.syx" "$case_dir/raw firmware.syx"
+# Without Wine's ALSA driver there is surely no output, even where a sequencer lists its through port.
+saved_overrides=$WINEDLLOVERRIDES
+export WINEDLLOVERRIDES="winealsa.drv=d;$WINEDLLOVERRIDES"
 start_program "$case_dir" "raw firmware.syx"
+export WINEDLLOVERRIDES=$saved_overrides
 if driver dialog "MIDI Updater" >"$case_dir/box"; then
   expect_line "$case_dir/box" 'Static: The update failed for the following reason:\n\nNo MIDI output port was found. Connect the device and try again.' rawsysex
   driver click "MIDI Updater" OK || fail "rawsysex: OK"
@@ -201,6 +226,9 @@ if [ -f "$build/windows/app/test_winmm/winmm.dll" ]; then
   . "$(dirname "$0")/end_to_end_case.sh"
 else
   fail "end-to-end: no simulated winmm.dll was built"
+fi
+if [ "${WINDOW_TESTS_ALSA:-}" = 1 ]; then
+  . "$(dirname "$0")/wine_winmm_case.sh"
 fi
 
 if [ "$failures" -ne 0 ]; then
