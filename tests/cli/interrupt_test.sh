@@ -7,13 +7,17 @@ file=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-"$midiupdate" send "$file" --virtual --yes --log "$work/log" >"$work/out" 2>"$work/err" &
+# A rest of a second after each chunk: once the first chunk is on its way, the transfer surely
+# goes on for seconds more, however slowly the program runs (under a sanitizer, on a busy machine).
+"$midiupdate" send "$file" --virtual --yes --delay 1000 --log "$work/log" >"$work/out" 2>"$work/err" &
 pid=$!
-# Wait until the first chunk is on its way, so the interrupt lands in the middle of the transfer.
-for _ in $(seq 100); do
-  grep -q "SysExSender::SendChunked" "$work/log" 2>/dev/null && break
+seen=no
+for _ in $(seq 400); do
+  grep -q "SysExSender::SendChunked" "$work/log" 2>/dev/null && { seen=yes; break; }
+  kill -0 "$pid" 2>/dev/null || break
   sleep 0.05
 done
+[ "$seen" = yes ] || { kill -KILL "$pid" 2>/dev/null; echo "FAIL: the transfer never started"; cat "$work/out" "$work/err"; exit 1; }
 kill -INT "$pid"
 wait "$pid"
 status=$?
