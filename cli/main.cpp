@@ -1,5 +1,4 @@
 #include <csignal>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,9 +9,8 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 
-#include <cstdio>
+#include "EndProcess.h"
 #define MIDIUPDATE_ISATTY(fd) _isatty(fd)
 #else
 #include <unistd.h>
@@ -35,19 +33,6 @@ void InstallInterruptHandler() {
     sigaction(SIGTERM, &action, nullptr);
 #endif
 }
-#ifdef _WIN32
-// Wine's 64-bit ALSA MIDI driver faults while a process shuts down once it was loaded (any run
-// that lists or opens a port), which turns a finished run's exit status into a crash. By now every
-// file is closed and every port released, so nothing of ours needs the libraries' shutdown: flush
-// what is buffered and end the process with the run's status.
-[[noreturn]] void EndProcess(int status) {
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
-    std::_Exit(status);  // not reached
-}
-#endif
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +44,10 @@ int main(int argc, char** argv) {
     UseUtf8Console();
     const int status = RunCli(args, io);
 #ifdef _WIN32
-    EndProcess(status);
+    // Every file is closed and the port released by now (see EndProcess.h).
+    std::cout.flush();
+    std::cerr.flush();
+    EndProcessAfterMidi(status);
 #else
     return status;
 #endif

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "AppState.h"
+#include "EndProcess.h"
 #include "Log.h"
 #include "PortDiscovery.h"
 #include "resource.h"
@@ -362,5 +363,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     }
     ReleaseReplacedPictures();
     Gdiplus::GdiplusShutdown(gdiplusToken);
-    return static_cast<int>(message.wParam);
+    EndProcessAfterMidi(static_cast<int>(message.wParam));
 }
