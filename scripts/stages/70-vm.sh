@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# time-limit: 1200
+# time-limit: 2400
 # Real MIDI stacks in a virtual machine (this machine's kernel runs no 32-bit programs and has no
 # sound devices): QEMU boots Debian's kernel over this machine's own files, with a real ALSA
 # sequencer. There, `midiupdate` updates `midiupdate simulate` over ALSA, the 32-bit and 64-bit
@@ -17,7 +17,7 @@ scripts/build.sh windows-x64
 
 share=build/vm/share
 status=0
-VM_CASES=${VM_CASES:-} scripts/vm/run.sh tests/vm/guest.sh "$share" 1100 || status=$?
+VM_CASES=${VM_CASES:-} scripts/vm/run.sh tests/vm/guest.sh "$share" 1500 || status=$?
 echo "--- the guest's report"
 cat "$share/guest.log" 2>/dev/null || echo "(none)"
 if [ "$status" -ne 0 ]; then

@@ -35,7 +35,7 @@ if driver dialog "Important message about update" >"$case_dir/message"; then
   done
   [ "$shot" = yes ] || { fail "end-to-end: never saw the bar between 30 and 90 with a status"; cat "$case_dir/main"; }
   # Expanded by three rows of equal height below the 500 x 200 banner.
-  read -r width height < <(sed -n 's/^client: //p' "$case_dir/main")
+  read -r width height <<<"$(sed -n 's/^client: //p' "$case_dir/main")"
   if [ "$width" -ne 500 ] || [ "$height" -le 200 ] || [ $(((height - 200) % 3)) -ne 0 ]; then
     fail "end-to-end: expanded client area is ${width}x$height"
   fi

@@ -17,6 +17,8 @@
 #                        made when missing
 #   WINDOW_TESTS_ALSA=1  also one whole update through Wine's own winmm to `MIDIUPDATE simulate`
 #                        over the ALSA sequencer (which has to be there)
+#   WINDOW_TESTS_PATIENCE=N  every bound N times as long (default 1), for a slow machine such as
+#                        an emulated one
 set -euo pipefail
 
 build=$(realpath "$1")
@@ -35,6 +37,7 @@ case $(pe_machine "$app/MidiUpdater.exe" 2>/dev/null) in
   8664) wine=/usr/lib/wine/wine64 ;;
   *) echo "window tests: $app/MidiUpdater.exe is neither a 32-bit nor a 64-bit Windows program" >&2; exit 1 ;;
 esac
+patience=${WINDOW_TESTS_PATIENCE:-1}
 export WINEPREFIX=${WINDOW_TESTS_PREFIX:-$build/wineprefix-app} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$shots"
 
@@ -66,18 +69,26 @@ exec 3>&-
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.2; done
 export DISPLAY=:$(cat "$work/display")
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  timeout 180 "$wine" wineboot -i >/dev/null 2>&1
+  timeout $((180 * patience)) "$wine" wineboot -i >/dev/null 2>&1
 fi
-timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+timeout $((60 * patience)) "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
-# The driver prints through the Windows runtime, which ends lines with CR LF.
-driver() { timeout 100 "$wine" "$app/ui_driver.exe" "$@" | tr -d '\r'; }
+# The driver prints through the Windows runtime, which ends lines with CR LF. Its waits (20 s
+# unless given) are stretched by the patience.
+driver() {
+  local args=("$@")
+  case $1 in
+    main) args[1]=$(( ${2:-20000} * patience )) ;;
+    dialog | gone) args[2]=$(( ${3:-20000} * patience )) ;;
+  esac
+  timeout $((100 * patience)) "$wine" "$app/ui_driver.exe" "${args[@]}" | tr -d '\r'
+}
 
 # Starts the program in directory $1 with the rest as its arguments; the log goes to $1/log.
 start_program() {
   local dir=$1
   shift
-  (cd "$dir" && WINEDEBUG=+debugstr exec timeout "${PROGRAM_LIMIT:-180}" "$wine" "${program_exe:-$app/MidiUpdater.exe}" "$@" \
+  (cd "$dir" && WINEDEBUG=+debugstr exec timeout "${PROGRAM_LIMIT:-$((180 * patience))}" "$wine" "${program_exe:-$app/MidiUpdater.exe}" "$@" \
      >"$dir/stdout" 2>"$dir/log") &
   program=$!
 }
@@ -91,7 +102,7 @@ debug_lines() { sed -n 's/^.*OutputDebugStringA "\(.*\)\\n"$/\1/p' "$1/log"; }
 # Centre of the rectangle that ui_driver printed in file $1.
 centre() {
   local l t r b
-  read -r l t r b < <(sed -n 's/^rect: //p' "$1")
+  read -r l t r b <<<"$(sed -n 's/^rect: //p' "$1")"
   echo "$(((l + r) / 2)) $(((t + b) / 2))"
 }
 # Whether two centres lie within a pixel of each other (halves are rounded).
@@ -104,7 +115,7 @@ same_centre() {
 # Screenshot of the area of the window whose rectangle ui_driver printed in file $1.
 screenshot() {
   local l t r b
-  read -r l t r b < <(sed -n 's/^rect: //p' "$1")
+  read -r l t r b <<<"$(sed -n 's/^rect: //p' "$1")"
   import -window root -crop "$((r - l))x$((b - t))+$l+$t" +repage "$2"
 }
 
@@ -124,7 +135,7 @@ head -c 40 "$work/good.upd" >"$work/cut.upd"
   --image "$work/picture.png" --portion "$work/portion.syx@0" >/dev/null
 
 echo "--- test program of the window logic and the picture decoding"
-timeout 120 "$wine" "$app/app_tests.exe" --gtest_brief=1 || fail "app_tests.exe"
+timeout $((120 * patience)) "$wine" "$app/app_tests.exe" --gtest_brief=1 || fail "app_tests.exe"
 
 echo "--- no file: the compact banner window"
 case_dir=$work/compact && mkdir -p "$case_dir"
@@ -204,7 +215,7 @@ start_program "$case_dir"
 if driver dialog "Update Test Synth" >"$case_dir/dialog"; then
   # The file's picture is painted instead of the banner (whose keys are white down there).
   driver main >"$case_dir/main" || true
-  read -r l t r b < <(sed -n 's/^rect: //p' "$case_dir/main")
+  read -r l t r b <<<"$(sed -n 's/^rect: //p' "$case_dir/main")"
   sleep 1
   colour=$(import -window root -crop "1x1+$((l + 12))+$((b - 12))" +repage -depth 8 -format '%[hex:p{0,0}]' info:)
   [ "${colour:0:6}" = AA5500 ] || fail "discovery: the picture is not painted (pixel $colour)"
