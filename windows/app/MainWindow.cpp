@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "AppState.h"
-#include "EndProcess.h"
 #include "Log.h"
 #include "PortDiscovery.h"
 #include "resource.h"
@@ -363,5 +362,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     }
     ReleaseReplacedPictures();
     Gdiplus::GdiplusShutdown(gdiplusToken);
-    EndProcessAfterMidi(static_cast<int>(message.wParam));
+    return static_cast<int>(message.wParam);
 }
