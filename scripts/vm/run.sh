@@ -6,10 +6,8 @@
 # Usage: scripts/vm/run.sh GUEST_SCRIPT SHARE_DIR [SECONDS]
 #   GUEST_SCRIPT runs in the guest as root, in this folder, with the VM_* variables; SHARE_DIR (emptied first) is writable
 #   from both sides at /vmshare in the guest. The guest's output ends up in SHARE_DIR/guest.log,
-#   the console's in SHARE_DIR/console.log. build/vm/cache (kept between runs) is /vmcache in the
-#   guest, for what is slow to make there (a Wine prefix). Exit status: the guest script's, 124
-#   when the guest did not finish within SECONDS (default 900), 125 when the machine could not be
-#   started.
+#   the console's in SHARE_DIR/console.log. Exit status: the guest script's, 124 when the guest
+#   did not finish within SECONDS (default 900), 125 when the machine could not be started.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 script=$1 share=$2 seconds=${3:-900}
@@ -43,7 +41,7 @@ if [ ! -s "$initrd" ] || [ "$here/init" -nt "$initrd" ]; then
   rm -rf "$tree"
 fi
 
-rm -rf "$share" && mkdir -p "$share" "$vmdir/cache"
+rm -rf "$share" && mkdir -p "$share"
 share=$(cd "$share" && pwd)
 cp "$script" "$share/guest.sh"
 # Variables named VM_* reach the guest script.
@@ -58,7 +56,6 @@ timeout --kill-after=10 "$seconds" qemu-system-x86_64 \
   -append "console=ttyS0 quiet panic=-1 mu.cwd=$PWD" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs "local,path=$share,mount_tag=share,security_model=none" \
-  -virtfs "local,path=$vmdir/cache,mount_tag=cache,security_model=none" \
   -display none -monitor none -serial "file:$share/console.log" -no-reboot -nic none
 status=$?
 set -e

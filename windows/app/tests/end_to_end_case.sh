@@ -9,9 +9,10 @@ cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
 total=$(stat -c %s "$work/portion.syx")
 saved_overrides=$WINEDLLOVERRIDES
 export TEST_WINMM_DEVICE="Test Synth MIDI" TEST_WINMM_UPDATE="$case_dir/Test Synth 2.01.upd"
-# The instrument reports "installing" for a few seconds before it accepts: the window test has
-# time to try File > Exit while the update surely runs.
-export TEST_WINMM_BEHAVIOUR="status=install:8" TEST_WINMM_REPORT="$case_dir/device-report"
+# The instrument reports "installing" for a few seconds before it accepts (half a second each,
+# longer on a slow machine): the window test has time to try File > Exit while the update surely
+# runs.
+export TEST_WINMM_BEHAVIOUR="status=install:$((8 * patience))" TEST_WINMM_REPORT="$case_dir/device-report"
 export WINEDLLOVERRIDES="winmm=n;$WINEDLLOVERRIDES"
 program_exe=$case_dir/program/MidiUpdater.exe
 start_program "$case_dir" "Test Synth 2.01.upd"
@@ -31,6 +32,8 @@ if driver dialog "Important message about update" >"$case_dir/message"; then
       shot=yes
       break
     fi
+    # Once the update has finished, the bar moves no more.
+    grep -q '^Static:  Completed: ' "$case_dir/main" && break
     sleep 0.1
   done
   [ "$shot" = yes ] || { fail "end-to-end: never saw the bar between 30 and 90 with a status"; cat "$case_dir/main"; }
