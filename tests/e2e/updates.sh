@@ -24,7 +24,15 @@ fail() {
   failures=$((failures + 1))
 }
 
-. "$(dirname "$0")/simulator.sh"
+# SysEx messages of SIZE bytes (F0, data, F7), COUNT of them, data byte FILL (octal).
+sysex() {
+  local count=$1 size=$2 fill=$3
+  for _ in $(seq "$count"); do
+    printf '\360'
+    head -c $((size - 2)) /dev/zero | tr '\0' "\\$fill"
+    printf '\367'
+  done
+}
 
 # pack NAME OUT PORTION_SPEC... : an update file for a device named NAME, version 1.05 (PACING
 # replaces the file's pacing values).
@@ -37,12 +45,33 @@ pack() {
     --port-settings "win:x:name:$name:${PACING:-ideal:512:max:1024:delay:0:unprepdelay:0}" "${args[@]}"
 }
 
+# Starts the simulator for FILE with BEHAVIOUR and waits until its ports are listed.
+start_simulator() {
+  local file=$1 behaviour=$2 name=$3
+  "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api "$api" \
+    >"$work/sim.out" 2>"$work/sim.err" &
+  simpid=$!
+  # Both of its ports, the input and the output.
+  for _ in $(seq 100); do
+    [ "$("$midiupdate" ports --api "$api" 2>/dev/null | grep -c "$name")" -ge 2 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+stop_simulator() {
+  kill -INT "$simpid" 2>/dev/null
+  wait "$simpid"
+  simstatus=$?
+  simpid=""
+}
+
 # run_case NAME BEHAVIOUR LIMIT_S FILE: simulator and send; leaves sendstatus and simstatus.
 run_case() {
   local name=$1 behaviour=$2 limit=$3 file=$4
   rm -f "$work"/send.* "$work"/sim.*
   local start=$(date +%s)
-  if ! start_simulator "$file" "$name" --virtual="$behaviour"; then
+  if ! start_simulator "$file" "$behaviour" "$name"; then
     fail "the simulator's ports never appeared"
     stop_simulator
     return 1
@@ -52,6 +81,12 @@ run_case() {
   sendstatus=$?
   stop_simulator
   echo "  $case: send exit $sendstatus, simulator exit $simstatus, $(( $(date +%s) - start )) s"
+}
+
+expect_whole_file() {
+  grep -q "Verdict: every byte arrived as the file says." "$work/sim.out" || fail "the simulator did not get every byte"
+  grep -Eq "^Received ([0-9]+) of \1 bytes" "$work/sim.out" || fail "byte count differs"
+  [ "$simstatus" -eq 0 ] || fail "simulator exit $simstatus"
 }
 
 sysex 4 500 021 >"$work/a.syx"

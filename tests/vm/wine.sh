@@ -48,8 +48,26 @@ for bits in 32; do
   done
 done
 
-api=alsa
-. tests/e2e/simulator.sh
+# SysEx messages of SIZE bytes (F0, data, F7), COUNT of them, data byte FILL (octal).
+sysex() {
+  for _ in $(seq "$1"); do printf '\360'; head -c $(($2 - 2)) /dev/zero | tr '\0' "\\$3"; printf '\367'; done
+}
+# Starts the simulator for FILE as NAME and waits until Wine's winmm would see both its ports.
+start_simulator() {
+  "$midiupdate" simulate "$1" --name "$2" --api alsa --timeout 300 >"$work/sim.out" 2>"$work/sim.err" &
+  simpid=$!
+  for _ in $(seq 100); do
+    [ "$("$midiupdate" ports --api alsa 2>/dev/null | grep -c "$2")" -ge 2 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+stop_simulator() {
+  kill -INT "$simpid" 2>/dev/null
+  wait "$simpid"
+  simstatus=$?
+  simpid=""
+}
 # run_send FILE NAME EXE ARGS...: simulator for FILE as NAME, then EXE send FILE ARGS.
 run_send() {
   local file=$1 name=$2 exe=$3 wine start
@@ -57,7 +75,7 @@ run_send() {
   rm -f "$work"/send.* "$work"/sim.*
   wine=$([[ $exe == *windows-x64* ]] && echo "$wine64" || echo "$wine32")
   start=$(date +%s)
-  if ! start_simulator "$file" "$name" --name "$name"; then
+  if ! start_simulator "$file" "$name"; then
     fail "the simulator's ports never appeared"
     stop_simulator
     sendstatus=-1
@@ -68,6 +86,12 @@ run_send() {
   stop_simulator
   echo "  $case: send exit $sendstatus, simulator exit $simstatus, $(( $(date +%s) - start )) s"
 }
+expect_whole_file() {
+  grep -q "Verdict: every byte arrived as the file says." "$work/sim.out" || fail "the simulator did not get every byte"
+  grep -Eq "^Received ([0-9]+) of \1 bytes" "$work/sim.out" || fail "byte count differs"
+  [ "$simstatus" -eq 0 ] || fail "simulator exit $simstatus"
+}
+
 sysex 4 500 021 >"$work/a.syx"
 sysex 3 700 042 >"$work/b.syx"
 sysex 2 200 043 >"$work/c.syx"
@@ -82,7 +106,7 @@ for bits in 32 64; do
   # Listing the ports loads Wine's MIDI driver, whose shutdown must not change the exit status.
   case="$bits-bit ports"
   rm -f "$work"/send.* "$work"/sim.*
-  start_simulator "$work/multi.upd" "Wine Synth" --name "Wine Synth" || fail "the simulator's ports never appeared"
+  start_simulator "$work/multi.upd" "Wine Synth" || fail "the simulator's ports never appeared"
   timeout 120 "$wine" "$exe" ports >"$work/send.out" 2>"$work/send.err"
   status=$?
   stop_simulator
