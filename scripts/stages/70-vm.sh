@@ -21,11 +21,18 @@ VM_CASES=${VM_CASES:-} scripts/vm/run.sh tests/vm/guest.sh "$share" 1500 || stat
 echo "--- the guest's report"
 cat "$share/guest.log" 2>/dev/null || echo "(none)"
 if [ "$status" -ne 0 ]; then
+  failing=()
   for log in "$share"/*.log; do
     case $log in */guest.log|*/console.log) continue ;; esac
-    grep -q '^FAIL\|FAIL (' "$log" 2>/dev/null || [ "$status" -ge 124 ] || continue
+    grep -q 'FAIL' "$log" 2>/dev/null || [ "$status" -ge 124 ] || continue
+    failing+=("$log")
     echo "--- $(basename "$log")"
     tail -n 150 "$log"
+  done
+  # The failures once more in brief, last, where a short tail of the output still shows them.
+  for log in "${failing[@]}"; do
+    echo "--- failures in $(basename "$log")"
+    grep 'FAIL' "$log" | head -n 12
   done
   echo "the virtual machine stage failed (status $status)"
 fi
