@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "LayerTestSupport.h"
 #include "PortDiscovery.h"
@@ -38,6 +40,36 @@ TEST_F(LayerConfiguration, DevicesAndAnInstrumentFromText) {
         {"model=/nonexistent/x.upd", "model=/nonexistent/x.upd: Update file was invalid (bad header)."},
     };
     for (const auto& c : bad) EXPECT_EQ(winmm_layer::Configure(c.text), c.error);
+}
+
+}  // namespace
+
+namespace {
+
+void CALLBACK IgnoreInput(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
+
+// Input arriving for a device whose handle another thread closes: the delivery never touches the
+// closed handle (run under AddressSanitizer as well).
+TEST_F(LayerConfiguration, InputForAHandleClosedMeanwhileIsDropped) {
+    winmm_layer::AddInput("Pad");
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        const winmm_layer::Bytes message = {0xF0, 0x01, 0xF7};
+        while (!stop) winmm_layer::InjectInput(0, message);
+    });
+    constexpr unsigned kRounds = 2000;
+    for (unsigned round = 0; round < kRounds; ++round) {
+        HMIDIIN handle = nullptr;
+        ASSERT_EQ(midiInOpen(&handle, 0, reinterpret_cast<DWORD_PTR>(&IgnoreInput), 0, CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+        midiInStart(handle);
+        ASSERT_EQ(midiInClose(handle), MMSYSERR_NOERROR);
+    }
+    stop = true;
+    device.join();
+    const winmm_layer::Stats s = winmm_layer::GetStats();
+    EXPECT_EQ(s.inCloses, kRounds);
+    EXPECT_EQ(s.openInHandles, 0u);
 }
 
 }  // namespace

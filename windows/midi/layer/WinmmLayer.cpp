@@ -5,6 +5,7 @@
 #include "WinmmLayerControl.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -72,6 +73,7 @@ struct State {
     std::set<InHandle*> inHandles;
     std::vector<Attachment> attachments;
     Injection injections[static_cast<int>(Call::Count)];
+    std::atomic<unsigned> slowness[static_cast<int>(Call::Count)] = {};
     unsigned stillPlayingPolls = 0;
     std::function<std::uint64_t()> now;
     std::deque<int> answers;
@@ -108,6 +110,11 @@ std::uint64_t NowMs(State& s) {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
+}
+
+// The pause of a call made slow, taken before the call locks the state.
+void Linger(State& s, Call call) {
+    if (unsigned us = s.slowness[static_cast<int>(call)].load()) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
 // Whether the next call of `call` fails, and with what.
@@ -165,9 +172,10 @@ void Post(State& s, InHandle* h, UINT message, DWORD_PTR param1) {
     s.changed.notify_all();
 }
 
-// Waits until the handle's callback thread has run everything posted so far.
+// Waits until the handle's callback thread has run everything posted so far, or until another
+// thread has closed the handle meanwhile (then it is gone and never touched again).
 void Drain(State& s, Lock& lock, InHandle* h) {
-    s.changed.wait(lock, [&] { return h->done == h->posted; });
+    s.changed.wait(lock, [&] { return s.inHandles.count(h) == 0 || h->done == h->posted; });
 }
 
 void EndThread(State& s, Lock& lock, InHandle* h) {
@@ -317,6 +325,7 @@ void Reset() {
     s.inputs.clear();
     s.attachments.clear();
     for (Injection& i : s.injections) i = Injection();
+    for (std::atomic<unsigned>& slow : s.slowness) slow = 0;
     s.stillPlayingPolls = 0;
     s.answers.clear();
     s.questions.clear();
@@ -376,6 +385,8 @@ void FailCall(Call call, MMRESULT error, unsigned after, unsigned count) {
     Lock lock(s.lock);
     s.injections[static_cast<int>(call)] = {error, after, count};
 }
+
+void SlowCall(Call call, unsigned microseconds) { S().slowness[static_cast<int>(call)] = microseconds; }
 
 void DeliverDue() {
     State& s = S();
@@ -559,6 +570,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     if (!h) return MMSYSERR_INVALHANDLE;
     // The headers are not touched: a caller whose unprepare failed may have let go of one already.
     h->playing.clear();
+    ++s.stats.outResets;
     // As the system's own reset does, All Sound Off and sustain off go out on every channel, as
     // short messages (not among the long messages the device records): an instrument behind the
     // device receives them.
@@ -642,6 +654,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     State& s = S();
+    Linger(s, Call::InPrepare);
     Lock lock(s.lock);
     InHandle* h = FindIn(s, hmi);
     if (!h) return MMSYSERR_INVALHANDLE;
@@ -743,6 +756,23 @@ MMRESULT WINAPI midiInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchTe
         return MMSYSERR_NOERROR;
     }
     return MMSYSERR_BADERRNUM;
+}
+
+MMRESULT WINAPI timeBeginPeriod(UINT uPeriod) {
+    State& s = S();
+    Lock lock(s.lock);
+    if (uPeriod == 0) return TIMERR_NOCANDO;
+    ++s.stats.timerPeriods;
+    if (s.stats.finestTimerPeriod == 0 || uPeriod < s.stats.finestTimerPeriod) s.stats.finestTimerPeriod = uPeriod;
+    return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI timeEndPeriod(UINT uPeriod) {
+    State& s = S();
+    Lock lock(s.lock);
+    if (uPeriod == 0 || s.stats.timerPeriods == 0) return TIMERR_NOCANDO;
+    --s.stats.timerPeriods;
+    return TIMERR_NOERROR;
 }
 
 int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR, UINT) {

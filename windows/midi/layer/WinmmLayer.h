@@ -79,6 +79,8 @@ constexpr MMRESULT MIDIERR_UNPREPARED = 64;
 constexpr MMRESULT MIDIERR_STILLPLAYING = 65;
 constexpr MMRESULT MIDIERR_NOTREADY = 67;
 constexpr UINT MAXERRORLENGTH = 256;
+constexpr MMRESULT TIMERR_NOERROR = 0;
+constexpr MMRESULT TIMERR_NOCANDO = 97;
 
 // Open flags.
 constexpr DWORD CALLBACK_NULL = 0x00000000;
@@ -132,6 +134,10 @@ WINMM_LAYER_API MMRESULT WINAPI midiInStop(HMIDIIN hmi);
 WINMM_LAYER_API MMRESULT WINAPI midiInReset(HMIDIIN hmi);
 WINMM_LAYER_API MMRESULT WINAPI midiInClose(HMIDIIN hmi);
 WINMM_LAYER_API MMRESULT WINAPI midiInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
+
+// The system timer's resolution, requested and released in pairs.
+WINMM_LAYER_API MMRESULT WINAPI timeBeginPeriod(UINT uPeriod);
+WINMM_LAYER_API MMRESULT WINAPI timeEndPeriod(UINT uPeriod);
 
 // Outside winmm proper, but the port asks its questions with it.
 WINMM_LAYER_API int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);

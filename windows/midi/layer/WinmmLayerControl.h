@@ -49,6 +49,10 @@ void SetStillPlayingPolls(unsigned polls);
 // The next calls of `call` fail with `error`: after `after` more successful ones, `count` times.
 void FailCall(Call call, MMRESULT error, unsigned after = 0, unsigned count = 1);
 
+// Every later call of `call` takes this long before it does anything, as a busy driver may: races
+// between the caller and the callback thread show up within a few rounds instead of never.
+void SlowCall(Call call, unsigned microseconds);
+
 // Delivers what attached models have sent by now to the open, started input handles, on each
 // handle's callback thread, and returns when the callbacks have run.
 void DeliverDue();
@@ -69,12 +73,14 @@ struct Stats {
     unsigned openOutHandles = 0, openInHandles = 0;
     unsigned queuedInBuffers = 0;      // over all open input handles
     unsigned preparedInHeaders = 0;    // prepared on input handles and not unprepared
-    unsigned inResets = 0;
+    unsigned inResets = 0, outResets = 0;
     unsigned longMessages = 0;         // handed over successfully
     unsigned stillPlayingAnswers = 0;
     unsigned closeRefusals = 0;        // input closes refused because buffers were still queued
     unsigned droppedInputBytes = 0;    // arrived with no buffer queued
     unsigned callbacksRun = 0;
+    unsigned timerPeriods = 0;         // timeBeginPeriod calls not yet ended
+    unsigned finestTimerPeriod = 0;    // the smallest period ever requested (0: none)
 };
 Stats GetStats();
 
