@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -110,6 +111,7 @@ struct PacingCase {
     std::uint32_t failures;
     std::size_t sent;
     const char* logLine;
+    unsigned failTimes = 1;
 };
 
 // Test names show the case's name, not its bytes.
@@ -123,7 +125,7 @@ TEST_P(SendPacing, PausesAndFailures) {
     WindowsMidiPort port(Settings({"Pad"}, c.delay, c.unprepDelay));
     port.IsConnected();
     winmm_layer::SetStillPlayingPolls(c.stillPlaying);
-    if (c.injectFailure) winmm_layer::FailCall(c.failing, MMSYSERR_NOMEM);
+    if (c.injectFailure) winmm_layer::FailCall(c.failing, MMSYSERR_NOMEM, 0, c.failTimes);
     LogCapture log;
     const Bytes chunk = {0xF0, 0x01, 0x02, 0xF7};
     port.SendVerbatim(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
@@ -131,6 +133,9 @@ TEST_P(SendPacing, PausesAndFailures) {
     EXPECT_EQ(port.SendFailures(), c.failures);
     EXPECT_EQ(c.deviceMissing ? 0u : winmm_layer::SentOn(0).size(), c.sent);
     EXPECT_TRUE(log.Contains(c.logLine)) << log.Text();
+    // Only a failed unprepare resets the output.
+    EXPECT_EQ(log.Contains("Error unpreparing after reset"), c.failing == Call::OutUnprepare && c.failTimes > 1);
+    EXPECT_EQ(winmm_layer::GetStats().outResets, c.failing == Call::OutUnprepare ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -146,9 +151,15 @@ INSTANTIATE_TEST_SUITE_P(
         PacingCase{"AFailedSendStillKeepsTheUnprepDelay", 200, 100, 0, true, Call::LongMsg, false, {100}, 1, 0,
                    "WindowsMidiPort::SendVerbatim: Error sending (There is not enough memory available for "
                    "this task.)\n"},
-        PacingCase{"AFailedUnprepareIsLogged", 200, 100, 0, true, Call::OutUnprepare, false, {200, 100}, 0, 1,
+        // A device unplugged mid-send: the reset takes the header back; if even that fails, the
+        // header and its bytes stay allocated.
+        PacingCase{"AFailedUnprepareIsRetriedAfterAReset", 200, 100, 0, true, Call::OutUnprepare, false, {200, 100},
+                   0, 1,
                    "WindowsMidiPort::SendVerbatim: Error unpreparing (7:There is not enough memory available "
                    "for this task.)\n"},
+        PacingCase{"AHeaderTheDriverKeepsIsNotFreed", 200, 100, 0, true, Call::OutUnprepare, false, {200, 100}, 0,
+                   1, "WindowsMidiPort::SendVerbatim: The driver kept the MIDI header; its memory stays allocated\n",
+                   2},
         PacingCase{"NoDeviceSendsNothing", 200, 100, 0, false, Call::Count, true, {}, 1, 0,
                    "Can't send MIDI, not connected\n"}),
     [](const ::testing::TestParamInfo<PacingCase>& info) { return std::string(info.param.name); });
@@ -282,6 +293,53 @@ TEST_F(WindowsPort, DisconnectHandsEveryBufferBackAndClosesBothSides) {
     // The next question opens it again.
     EXPECT_TRUE(port.IsConnected());
     EXPECT_EQ(winmm_layer::GetStats().inOpens, 2u);
+}
+
+// The input callback queues a buffer again while the caller closes the input: no buffer may slip
+// back in behind the reset, or the close is refused and the device stays open for good (run under
+// ThreadSanitizer and AddressSanitizer as well).
+TEST_F(WindowsPort, ReconnectingWhileInputArrivesClosesEveryHandle) {
+    AddPad();
+    WindowsMidiPort port(Settings());
+    ASSERT_TRUE(port.IsConnected());
+    Bytes message(700, 0x11);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        while (!stop) winmm_layer::InjectInput(0, message);
+    });
+    LogCapture log;
+    // A driver slow to prepare a buffer keeps the callback between its test and its re-adding.
+    winmm_layer::SlowCall(Call::InPrepare, 200);
+    constexpr unsigned kRounds = 300;
+    for (unsigned round = 0; round < kRounds; ++round) {
+        // Each round closes while input flows: after a whole message has come in.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (port.GetSysEx().empty() && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+        ASSERT_FALSE(port.GetSysEx().empty()) << "no input in round " << round;
+        port.ClearSysEx();
+        port.Reconnect();
+    }
+    stop = true;
+    device.join();
+    port.Disconnect();
+    const winmm_layer::Stats s = winmm_layer::GetStats();
+    EXPECT_EQ(s.inOpens, kRounds + 1);
+    EXPECT_EQ(s.inCloses, kRounds + 1);
+    EXPECT_EQ(s.closeRefusals, 0u);
+    EXPECT_EQ(s.openInHandles + s.preparedInHeaders, 0u);
+    EXPECT_FALSE(log.Contains("Failed to")) << log.Text().substr(0, 2000);
+}
+
+TEST_F(WindowsPort, TheTimerRunsAtOneMillisecondWhileAPortExists) {
+    AddPad();
+    {
+        WindowsMidiPort port(Settings());
+        EXPECT_EQ(winmm_layer::GetStats().timerPeriods, 1u);
+        EXPECT_EQ(winmm_layer::GetStats().finestTimerPeriod, 1u);
+    }
+    EXPECT_EQ(winmm_layer::GetStats().timerPeriods, 0u);
 }
 
 TEST_F(WindowsPort, DestroyingAPortThatNeverConnectedTouchesNoDevice) {

@@ -1,6 +1,7 @@
 #include "WindowsMidiPort.h"
 
 #include <cstring>
+#include <memory>
 
 #include "ChunkFraming.h"
 #include "Clock.h"
@@ -12,8 +13,25 @@ namespace {
 constexpr UINT kHeaderSize = sizeof(MIDIHDR);
 // Between two checks of a long message the driver is still playing.
 constexpr std::uint32_t kStillPlayingCheckMs = 1000;
+// The timer resolution asked for while a port exists.
+constexpr UINT kTimerPeriodMs = 1;
 
 const char* const kSendVerbatim = "WindowsMidiPort::SendVerbatim";
+
+// One long message as the driver gets it.
+struct SendBlock {
+    MIDIHDR header{};
+    std::vector<char> bytes;
+};
+
+// A block the driver never gave back stays allocated for the rest of the process: it may still
+// write to it. Rare (a device gone mid-send), and small.
+void KeepForGood(std::unique_ptr<SendBlock> block) {
+    static std::mutex lock;
+    static auto* kept = new std::vector<std::unique_ptr<SendBlock>>();  // never destroyed
+    std::lock_guard<std::mutex> hold(lock);
+    kept->push_back(std::move(block));
+}
 }  // namespace
 
 WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
@@ -25,9 +43,15 @@ WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
       chunks(settings.chunks),
       inputBlocks(kInputBuffers * kInputBufferSize) {
     std::memset(inputHeaders, 0, sizeof(inputHeaders));
+    // The pauses between chunks are sleeps: at the system's default timer resolution each may
+    // last up to about 16 ms longer than asked. A port lives for one update.
+    timerPeriodSet = timeBeginPeriod(kTimerPeriodMs) == TIMERR_NOERROR;
 }
 
-WindowsMidiPort::~WindowsMidiPort() { WindowsMidiPort::Disconnect(); }
+WindowsMidiPort::~WindowsMidiPort() {
+    WindowsMidiPort::Disconnect();
+    if (timerPeriodSet) timeEndPeriod(kTimerPeriodMs);
+}
 
 std::int32_t WindowsMidiPort::GetIdealChunkSize() { return ideal; }
 
@@ -41,6 +65,16 @@ void WindowsMidiPort::Connect() {
     if (outHandle) CloseOutput();
     if (inHandle) CloseInput();
 
+    // A side whose close the driver refused stays as it is: opening it again would lose the handle.
+    if (outHandle || inHandle) LogMessage("A MIDI handle could not be closed; it stays open.\n");
+
+    if (!outHandle) OpenOutput();
+    recycle = true;
+    if (!inHandle) OpenInput();
+    LogMessage("  opened handles are %p:%p\n", static_cast<void*>(outHandle), static_cast<void*>(inHandle));
+}
+
+void WindowsMidiPort::OpenOutput() {
     const int outId = FindOutputDevice(names);
     if (midiOutOpen(&outHandle, static_cast<UINT>(outId), reinterpret_cast<DWORD_PTR>(&OutputCallback),
                     reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
@@ -49,9 +83,9 @@ void WindowsMidiPort::Connect() {
     } else {
         LogMessage("MIDI OUT Port opened OK.\n");
     }
+}
 
-    recycle = true;
-
+void WindowsMidiPort::OpenInput() {
     const int inId = FindInputDevice(names);
     if (midiInOpen(&inHandle, static_cast<UINT>(inId), reinterpret_cast<DWORD_PTR>(&MidiInCallback),
                    reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
@@ -75,28 +109,48 @@ void WindowsMidiPort::Connect() {
         const MMRESULT err = midiInStart(inHandle);
         if (err != MMSYSERR_NOERROR) LogMessage("Failed to start MIDI IN (%s).\n", MidiErrorText(err).c_str());
     }
-    LogMessage("  opened handles are %p:%p\n", static_cast<void*>(outHandle), static_cast<void*>(inHandle));
 }
 
 void WindowsMidiPort::CloseOutput() {
     if (!outHandle) return;
-    midiOutReset(outHandle);
-    midiOutClose(outHandle);
+    MMRESULT err = midiOutReset(outHandle);
+    if (err != MMSYSERR_NOERROR) LogMessage("Failed to reset MIDI OUT (%s).\n", MidiErrorText(err).c_str());
+    err = midiOutClose(outHandle);
+    if (err == MIDIERR_STILLPLAYING) {
+        // A header the driver still holds: the reset hands it back, then the close can go.
+        midiOutReset(outHandle);
+        err = midiOutClose(outHandle);
+    }
+    if (err != MMSYSERR_NOERROR) {
+        // The handle stays, so that the next connect closes it before opening the device again.
+        LogMessage("Failed to close MIDI OUT (%s).\n", MidiErrorText(err).c_str());
+        return;
+    }
     outHandle = nullptr;
 }
 
 void WindowsMidiPort::CloseInput() {
     // Off before the reset: the buffers that reset hands back must stay out of the driver so that
-    // they can be unprepared.
-    recycle = false;
+    // they can be unprepared. Taking the lock waits for a callback that is queuing one right now.
+    {
+        std::lock_guard<std::mutex> hold(recycleLock);
+        recycle = false;
+    }
     if (!inHandle) return;
-    midiInReset(inHandle);
+    MMRESULT err = midiInReset(inHandle);
+    if (err != MMSYSERR_NOERROR) LogMessage("Failed to reset MIDI IN (%s).\n", MidiErrorText(err).c_str());
     midiInStop(inHandle);
     for (unsigned i = 0; i < kInputBuffers; ++i) {
-        const MMRESULT err = midiInUnprepareHeader(inHandle, &inputHeaders[i], kHeaderSize);
+        err = midiInUnprepareHeader(inHandle, &inputHeaders[i], kHeaderSize);
         if (err != MMSYSERR_NOERROR) LogMessage("Failed to unprepare MIDIHDR %u (%s).\n", i, MidiErrorText(err).c_str());
     }
-    midiInClose(inHandle);
+    err = midiInClose(inHandle);
+    if (err != MMSYSERR_NOERROR) {
+        // The buffers belong to the driver until it closes: the handle and the memory stay, and the
+        // next connect tries again before opening the device.
+        LogMessage("Failed to close MIDI IN (%s).\n", MidiErrorText(err).c_str());
+        return;
+    }
     inHandle = nullptr;
 }
 
@@ -134,9 +188,12 @@ void WindowsMidiPort::SendVerbatim(const std::uint8_t* data, std::uint32_t lengt
         return;
     }
     const ChunkPacing pacing{delay, unprepDelay};
-    MIDIHDR header;
-    std::memset(&header, 0, sizeof(header));
-    header.lpData = reinterpret_cast<LPSTR>(const_cast<std::uint8_t*>(data));
+    // The header and a copy of the bytes live on the heap: if the driver never lets go of them,
+    // they are kept rather than freed under it.
+    auto block = std::make_unique<SendBlock>();
+    block->bytes.assign(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + length);
+    MIDIHDR& header = block->header;
+    header.lpData = block->bytes.data();
     header.dwBufferLength = length;
     header.dwFlags = 0;
 
@@ -153,15 +210,29 @@ void WindowsMidiPort::SendVerbatim(const std::uint8_t* data, std::uint32_t lengt
     } else {
         pacing.AfterHandOver();
     }
-    err = midiOutUnprepareHeader(outHandle, &header, kHeaderSize);
+    if (!ReleaseSent(header)) {
+        LogMessage("%s: The driver kept the MIDI header; its memory stays allocated\n", kSendVerbatim);
+        KeepForGood(std::move(block));
+    }
+    pacing.AfterRelease();
+}
+
+bool WindowsMidiPort::ReleaseSent(MIDIHDR& header) {
+    MMRESULT err = midiOutUnprepareHeader(outHandle, &header, kHeaderSize);
     while (err == MIDIERR_STILLPLAYING) {
         LogMessage("%s: Still playing\n", kSendVerbatim);
         SleepMs(kStillPlayingCheckMs);
         err = midiOutUnprepareHeader(outHandle, &header, kHeaderSize);
     }
-    if (err != MMSYSERR_NOERROR)
-        LogMessage("%s: Error unpreparing (%d:%s)\n", kSendVerbatim, static_cast<int>(err), MidiErrorText(err).c_str());
-    pacing.AfterRelease();
+    if (err == MMSYSERR_NOERROR) return true;
+    LogMessage("%s: Error unpreparing (%d:%s)\n", kSendVerbatim, static_cast<int>(err), MidiErrorText(err).c_str());
+    // A device that went away mid-send: the reset takes the header back from the driver.
+    midiOutReset(outHandle);
+    err = midiOutUnprepareHeader(outHandle, &header, kHeaderSize);
+    if (err == MMSYSERR_NOERROR) return true;
+    LogMessage("%s: Error unpreparing after reset (%d:%s)\n", kSendVerbatim, static_cast<int>(err),
+               MidiErrorText(err).c_str());
+    return false;
 }
 
 void WindowsMidiPort::Reconnect() {
@@ -209,11 +280,14 @@ void CALLBACK WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWOR
                 LogMessage("MIM_LONGERROR message\n");
             }
             // An empty buffer is one the driver gave up (a reset): it stays out of the rotation.
-            if (port->recycle && header->dwBytesRecorded > 0) {
-                // The callback's own handle: the port's field belongs to the caller's thread.
-                midiInPrepareHeader(handle, header, kHeaderSize);
-                if (midiInAddBuffer(handle, header, kHeaderSize) != MMSYSERR_NOERROR)
-                    LogMessage("%s: Error recycling buffer\n", "WindowsMidiPort::MidiInCallback");
+            if (header->dwBytesRecorded > 0) {
+                std::lock_guard<std::mutex> hold(port->recycleLock);
+                if (port->recycle) {
+                    // The callback's own handle: the port's field belongs to the caller's thread.
+                    midiInPrepareHeader(handle, header, kHeaderSize);
+                    if (midiInAddBuffer(handle, header, kHeaderSize) != MMSYSERR_NOERROR)
+                        LogMessage("%s: Error recycling buffer\n", "WindowsMidiPort::MidiInCallback");
+                }
             }
             break;
         }

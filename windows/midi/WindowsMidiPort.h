@@ -1,9 +1,11 @@
 #pragma once
 // The MidiPort over the Windows multimedia MIDI services: one output and one input device, found
 // by name when first needed, with paced blocking sends and SysEx input in ten rotating buffers.
+// While it exists, the system timer runs at 1 ms resolution.
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,8 +51,12 @@ private:
                                         DWORD_PTR param2);
     static void CALLBACK OutputCallback(HMIDIOUT handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                         DWORD_PTR param2);
+    void OpenOutput();
+    void OpenInput();
     void CloseOutput();
     void CloseInput();
+    // Unprepares a header the driver has been given; false when it never let go of it.
+    bool ReleaseSent(MIDIHDR& header);
 
     std::set<std::string> names;
     std::int32_t ideal;
@@ -62,6 +68,11 @@ private:
     MIDIHDR inputHeaders[kInputBuffers];
     HMIDIOUT outHandle = nullptr;
     HMIDIIN inHandle = nullptr;
-    // Written by the caller's thread, read by the input callback thread.
+    bool timerPeriodSet = false;
+    // Written by the caller's thread, read by the input callback thread. The callback tests it and
+    // queues the buffer again under `recycleLock`, so that once CloseInput has cleared it no buffer
+    // goes back to the driver behind the reset. The lock is never held across a winmm call that
+    // waits for the callback (midiInReset, midiInClose).
     std::atomic<bool> recycle{false};
+    std::mutex recycleLock;
 };
