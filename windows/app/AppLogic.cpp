@@ -57,12 +57,25 @@ int ProgressPosition(float fraction) {
     return static_cast<int>(scaled);
 }
 
+namespace {
+// The status row is one line high: a line break (LF, CR or CR LF) shows as one space there.
+std::string OnOneRow(std::string text) {
+    std::string row;
+    row.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        row += (text[i] == '\n' || text[i] == '\r') ? ' ' : text[i];
+    }
+    return row;
+}
+}  // namespace
+
 std::string StatusLineText(const char* status) {
-    return FormatCut<kStatusTextSize>(" Updating: ", status);
+    return OnOneRow(FormatCut<kStatusTextSize>(" Updating: ", status));
 }
 
 std::string CompletedLineText(const char* verdict) {
-    return FormatCut<kCompletedTextSize>(" Completed: ", verdict);
+    return OnOneRow(FormatCut<kCompletedTextSize>(" Completed: ", verdict));
 }
 
 std::string FailureBoxText(const char* reason) {

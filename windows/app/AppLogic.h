@@ -57,6 +57,7 @@ std::pair<int, int> OuterSizeForClient(const Rect& outer, const Rect& client, in
 int ProgressPosition(float fraction);
 
 // The window's texts, each cut to its buffer.
+// The status row's texts; their line breaks show as spaces (the boxes keep them).
 std::string StatusLineText(const char* status);        // " Updating: %s", 255 characters
 std::string CompletedLineText(const char* verdict);    // " Completed: %s", 511 characters
 std::string FailureBoxText(const char* reason);         // 1023 characters

@@ -51,6 +51,9 @@ int CenteredMessageBox(HWND owner, const char* text, const char* caption, UINT t
 void StartUpdate(HWND owner, const char* path);
 void ConfirmUpdate(const char* path);
 void ShowProductInfo(const Update& update);
+// Whether an update's worker thread has not ended yet (it may still be using GDI+); the handle of
+// one that has ended is closed.
+bool WorkerRunning();
 
 // Background pictures (GDI+ must be running).
 HBITMAP LoadPngResource(int id);

@@ -103,6 +103,7 @@ void ChooseUpdateFile(HWND owner) {
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = updateFilePath;
     dialog.nMaxFile = kPathBufferSize;
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
     if (GetOpenFileNameA(&dialog)) StartUpdate(owner, updateFilePath);
 }
 
@@ -361,6 +362,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
         DispatchMessageA(&message);
     }
     ReleaseReplacedPictures();
-    Gdiplus::GdiplusShutdown(gdiplusToken);
+    // A window closed during an update leaves the worker running, perhaps decoding a picture: GDI+
+    // stays up for it, and the process ends anyway.
+    if (!WorkerRunning()) Gdiplus::GdiplusShutdown(gdiplusToken);
     return static_cast<int>(message.wParam);
 }

@@ -15,10 +15,9 @@ INT_PTR CALLBACK SelectPortProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_ADDSTRING, 0,
                                 reinterpret_cast<LPARAM>(name.c_str()));
         }
-        if (!dialogNames.empty()) {
-            SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_SELECTSTRING, 0,
-                                reinterpret_cast<LPARAM>(dialogNames.front().c_str()));
-        }
+        // The first port itself: a search by its name would start after it and could pick a
+        // longer name that begins with it ("Foo 2" for "Foo").
+        if (!dialogNames.empty()) SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_SETCURSEL, 0, 0);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {

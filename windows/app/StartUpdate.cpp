@@ -154,6 +154,9 @@ void StartUpdate(HWND owner, const char* path) {
         auto* request = new UpdateRequest{portName, path};
 
         updateRunning = 1;
+        // The worker before has reported its end; its handle goes (closing it never stops a thread).
+        if (workerThread) CloseHandle(workerThread);
+        workerThread = nullptr;
         ConsoleMessage("Creating worker thread!\n");
         workerThread = CreateThread(nullptr, 0, UpdateThread, request, 0, &workerThreadId);
         if (!workerThread) {
@@ -164,6 +167,14 @@ void StartUpdate(HWND owner, const char* path) {
         }
         if (owner == mainWindow) SetUpdatingLayout(mainWindow, true);
     });
+}
+
+bool WorkerRunning() {
+    if (!workerThread) return false;
+    if (WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT) return true;
+    CloseHandle(workerThread);
+    workerThread = nullptr;
+    return false;
 }
 
 void ConfirmUpdate(const char* path) {

@@ -104,11 +104,12 @@ TEST(WindowTexts, AreCutToTheirBuffers) {
         std::string (*make)(const char*);
         std::string prefix;
         std::size_t limit;
+        bool oneRow;
     };
     const Case cases[] = {
-        {"status", StatusLineText, " Updating: ", 255},
-        {"completed", CompletedLineText, " Completed: ", 511},
-        {"failure", FailureBoxText, "The update failed for the following reason:\n\n", 1023},
+        {"status", StatusLineText, " Updating: ", 255, true},
+        {"completed", CompletedLineText, " Completed: ", 511, true},
+        {"failure", FailureBoxText, "The update failed for the following reason:\n\n", 1023, false},
     };
     for (const Case& c : cases) {
         const std::string fits(c.limit - c.prefix.size(), 'x');
@@ -117,6 +118,10 @@ TEST(WindowTexts, AreCutToTheirBuffers) {
         EXPECT_EQ(c.make(tooLong.c_str()), c.prefix + fits) << c.name;
         EXPECT_EQ(c.make(""), c.prefix) << c.name;
         EXPECT_EQ(c.make("100% done"), c.prefix + "100% done") << c.name;
+        // The status row shows a verdict's line breaks as spaces; the box keeps them.
+        const char* verdict = "The update has been sent.\nPlease check.\r\nAnd\rthen";
+        EXPECT_EQ(c.make(verdict), c.prefix + (c.oneRow ? "The update has been sent. Please check. And then" : verdict))
+            << c.name;
     }
 }
 

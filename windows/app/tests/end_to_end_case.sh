@@ -84,12 +84,13 @@ case_dir=$work/raw-end-to-end && mkdir -p "$case_dir/program"
 cp "$app/MidiUpdater.exe" "$build/windows/app/test_winmm/winmm.dll" "$case_dir/program/"
 cp "$work/portion.syx" "$case_dir/raw firmware.syx"
 saved_overrides=$WINEDLLOVERRIDES
-export TEST_WINMM_DEVICE="Bench Synth" TEST_WINMM_UPDATE="$case_dir/raw firmware.syx"
+# A second port whose name begins with the first's: the first listed is still the one selected.
+export TEST_WINMM_DEVICE="Bench Synth" TEST_WINMM_UPDATE="$case_dir/raw firmware.syx" TEST_WINMM_MORE_OUTPUTS="Bench Synth 2"
 export TEST_WINMM_BEHAVIOUR="status=accept" TEST_WINMM_REPORT="$case_dir/device-report"
 export WINEDLLOVERRIDES="winmm=n;$WINEDLLOVERRIDES"
 program_exe=$case_dir/program/MidiUpdater.exe
 start_program "$case_dir" "raw firmware.syx"
-unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT program_exe
+unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT TEST_WINMM_MORE_OUTPUTS program_exe
 export WINEDLLOVERRIDES=$saved_overrides
 
 if driver dialog "Select a MIDI port" >"$case_dir/choice"; then

@@ -8,6 +8,8 @@
 //   TEST_WINMM_UPDATE     the update file the instrument expects (how each portion must arrive)
 //   TEST_WINMM_BEHAVIOUR  how it answers (status=accept|fail|none|install:N, identity=..., ...)
 //   TEST_WINMM_REPORT     file that receives what the instrument saw, when the program ends
+//   TEST_WINMM_MORE_OUTPUTS  output devices listed after the instrument's, separated by ';'
+//                         (nothing answers behind them)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +53,13 @@ void SetUp() {
     int output = winmm_layer::AddOutput(device);
     int input = winmm_layer::AddInput(device);
     winmm_layer::AttachModel(instrument, output, input);
+    const std::string more = Environment("TEST_WINMM_MORE_OUTPUTS");
+    for (std::size_t at = 0; at < more.size();) {
+        std::size_t end = more.find(';', at);
+        if (end == std::string::npos) end = more.size();
+        if (end > at) winmm_layer::AddOutput(more.substr(at, end - at));
+        at = end + 1;
+    }
     // What the instrument sends back reaches the program's input callback through this pump.
     std::thread([] {
         for (;;) {
