@@ -11,6 +11,12 @@ scripts/setup.sh g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64
 scripts/build.sh windows
 scripts/build.sh windows-x64
 
+version=$(sed -n 's/^project(MidiUpdater VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+failed=0
+for b in build/windows build/windows-x64; do
+  bash tests/windows/executables.sh "$b" "$version" || failed=1
+done
+
 export WINEDEBUG=-all DISPLAY=
 # Wine's sound back end complains on machines without sound cards; that is noise here.
 quiet_wine() { "$@" 2> >(grep -v -e '^ALSA lib' -e '^$' >&2); }
@@ -29,7 +35,6 @@ fi
 echo "Running the $( [ "$build" = build/windows ] && echo 32-bit || echo 64-bit ) Windows programs under Wine ($wine)"
 mkdir -p "$WINEPREFIX"
 
-failed=0
 for test in "$build"/tests/*_tests.exe; do
   name=$(basename "$test")
   start=$(date +%s)
