@@ -136,7 +136,14 @@ void ShowProductInfo(const Update& update) {
 }
 
 void StartUpdate(HWND owner, const char* path) {
-    if (updateRunning) return;
+    // The port choice and the message box run message loops of their own: a file dropped on the
+    // window meanwhile would start a second update beside this one, on the same device. Drops are
+    // refused until this start has ended; the end of an update (or of a failed start) takes them
+    // again.
+    static bool starting = false;
+    if (updateRunning || starting) return;
+    starting = true;
+    DragAcceptFiles(mainWindow, FALSE);
     CatchingFailures([&] {
         std::ifstream stream(path, std::ios::binary);
         Update update(stream);
@@ -163,10 +170,12 @@ void StartUpdate(HWND owner, const char* path) {
             ConsoleMessage("CreateThread failed!\n");
             delete request;
             updateRunning = 0;
+            DragAcceptFiles(mainWindow, TRUE);
             return;
         }
         if (owner == mainWindow) SetUpdatingLayout(mainWindow, true);
     });
+    starting = false;
 }
 
 bool WorkerRunning() {
