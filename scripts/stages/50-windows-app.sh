@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/setup.sh g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb xdotool \
-  x11-utils imagemagick
+  x11-utils imagemagick libx11-dev
 
 # Configures a preset (or a source folder) and builds the given targets, quiet unless it fails.
 build() {

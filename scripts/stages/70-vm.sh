@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/setup.sh qemu-system-x86 linux-image-amd64 busybox-static g++-mingw-w64-i686 \
-  g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick
+  g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick libx11-dev
 
 scripts/build.sh ci
 scripts/build.sh windows

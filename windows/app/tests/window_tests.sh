@@ -112,6 +112,30 @@ same_centre() {
   read -r bx by <<<"$2"
   [ $((ax - bx)) -ge -1 ] && [ $((ax - bx)) -le 1 ] && [ $((ay - by)) -ge -1 ] && [ $((ay - by)) -le 1 ]
 }
+# Drags the main window, whose rectangle ui_driver printed in file $1, by its title bar by $2, $3
+# pixels, as a user does (Wine runs its own move loop, which sends WM_MOVING), and waits until
+# ui_driver (its output in file $4) sees the window there.
+drag_title_bar() {
+  local l t r b x y
+  read -r l t r b <<<"$(sed -n 's/^rect: //p' "$1")"
+  x=$((l + 60)) y=$((t + 10))   # on the caption's text, clear of its buttons
+  xdotool mousemove "$x" "$y" mousedown 1 mousemove $((x + $2 / 2)) $((y + $3 / 2)) \
+    mousemove $((x + $2)) $((y + $3)) mouseup 1
+  for _ in $(seq 50); do
+    driver main 2000 >"$4" || return 1
+    [ "$(sed -n 's/^rect: //p' "$4")" = "$((l + $2)) $((t + $3)) $((r + $2)) $((b + $3))" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+# Drops files on the middle of the main window as a file manager does (over XDND, which Wine turns
+# into WM_DROPFILES); prints "dropped" or "refused".
+drop_on_window() {
+  local centre_at
+  driver main 2000 >"$work/drop-target" || { echo "no main window"; return 1; }
+  read -r -a centre_at <<<"$(centre "$work/drop-target")"
+  timeout $((30 * patience)) "$xdnd_drop" "${centre_at[0]}" "${centre_at[1]}" "$@"
+}
 # Screenshot of the area of the window whose rectangle ui_driver printed in file $1.
 screenshot() {
   local l t r b
@@ -134,6 +158,10 @@ head -c 40 "$work/good.upd" >"$work/cut.upd"
 "$midiupdate" pack -o "$work/pictured.upd" --product "Test Synth" --version 2.01 \
   --image "$work/picture.png" --portion "$work/portion.syx@0" >/dev/null
 
+# The stand-in file manager for the drop cases.
+xdnd_drop=$work/xdnd_drop
+cc -O2 -o "$xdnd_drop" "$(dirname "$0")/driver/xdnd_drop.c" -lX11 || fail "the drop tool did not build"
+
 echo "--- test program of the window logic and the picture decoding"
 timeout $((120 * patience)) "$wine" "$app/app_tests.exe" --gtest_brief=1 || fail "app_tests.exe"
 
@@ -148,8 +176,9 @@ if driver main >"$case_dir/main"; then
   expect_line "$case_dir/main" "Static: No update file has been loaded yet." compact
   sleep 1
   screenshot "$case_dir/main" "$shots/compact-window.png"
-  # Help > About: the box is centred on the window, wherever the window is.
-  driver move 40 60 && driver main >"$case_dir/moved" || fail "compact: move"
+  # Moved by its title bar, the window keeps its size; Help > About centres the box on the window,
+  # wherever it is.
+  drag_title_bar "$case_dir/main" -150 -120 "$case_dir/moved" || fail "compact: the title bar drag did not move the window"
   expect_line "$case_dir/moved" "client: 500 200" "compact (moved)"
   driver command 40005 || fail "compact: About command"
   if driver dialog About >"$case_dir/about"; then
@@ -238,6 +267,7 @@ if [ -f "$build/windows/app/test_winmm/winmm.dll" ]; then
 else
   fail "end-to-end: no simulated winmm.dll was built"
 fi
+. "$(dirname "$0")/user_cases.sh"
 if [ "${WINDOW_TESTS_ALSA:-}" = 1 ]; then
   . "$(dirname "$0")/wine_winmm_case.sh"
 fi

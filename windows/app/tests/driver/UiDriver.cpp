@@ -10,7 +10,9 @@
 //   ui_driver gone TITLE [TIMEOUT_MS]       waits until no dialog titled TITLE is left
 //   ui_driver close                         asks the main window to close (as its close box does)
 //   ui_driver command ID                    sends the main window a menu command, as the menu does
-//   ui_driver move X Y                      moves the main window's top-left corner to X, Y
+//   ui_driver hold-control [TIMEOUT_MS]     holds Ctrl down, prints "held", and lets it go once the
+//                                           main window is there (as a user who holds the key while
+//                                           the program starts); status 1 if it never comes
 //
 // Exit status 0 on success, 1 on time-out or when the window or button is not there.
 #include <windows.h>
@@ -119,12 +121,21 @@ int main(int argc, char** argv) {
         HWND window = WaitFor("MIDI Updater", "", 0);
         return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
     }
-    if (argc < 3) return 2;
-    if (command == "move" && argc >= 4) {
-        HWND window = WaitFor("MIDI Updater", "", 0);
-        return window && SetWindowPos(window, nullptr, std::atoi(argv[2]), std::atoi(argv[3]), 0, 0,
-                                      SWP_NOSIZE | SWP_NOZORDER) ? 0 : 1;
+    if (command == "hold-control") {
+        // Wine forgets a key that a program has pressed when that program ends: this one stays
+        // until the window has come up.
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = VK_CONTROL;
+        if (SendInput(1, &input, sizeof input) != 1) return 1;
+        std::printf("held\n");
+        std::fflush(stdout);
+        HWND window = WaitFor("MIDI Updater", "", TimeoutArg(argc, argv, 2));
+        input.ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(1, &input, sizeof input);
+        return window ? 0 : 1;
     }
+    if (argc < 3) return 2;
     if (command == "command") {
         HWND window = WaitFor("MIDI Updater", "", 0);
         WPARAM id = static_cast<WPARAM>(std::strtoul(argv[2], nullptr, 10));
