@@ -17,7 +17,7 @@ scripts/build.sh windows-x64
 
 share=build/vm/share
 status=0
-VM_CASES=${VM_CASES:-} scripts/vm/run.sh tests/vm/guest.sh "$share" 1500 || status=$?
+VM_CASES=${VM_CASES:-} scripts/vm/run.sh tests/vm/guest.sh "$share" 1800 || status=$?
 echo "--- the guest's report"
 cat "$share/guest.log" 2>/dev/null || echo "(none)"
 if [ "$status" -ne 0 ]; then

@@ -137,13 +137,13 @@ case_dir=$work/console && mkdir -p "$case_dir"
 cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
 driver hold-control >"$case_dir/held" &
 holder=$!
-for _ in $(seq 100); do grep -q '^held$' "$case_dir/held" && break; sleep 0.1; done
+for _ in $(seq $((100 * patience))); do grep -q "^held$" "$case_dir/held" && break; sleep 0.1; done
 start_program "$case_dir"
 holder_status=0
 wait "$holder" || holder_status=$?
 if [ "$holder_status" -eq 0 ]; then
   console=""
-  for _ in $(seq 100); do
+  for _ in $(seq $((100 * patience))); do
     console=$(xwininfo -root -children | grep -F '"conhost.exe"' | grep -F 'MidiUpdater.exe' || true)
     [ -n "$console" ] && break
     sleep 0.1
