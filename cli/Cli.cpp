@@ -1,5 +1,6 @@
 #include "Cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -200,6 +201,12 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
 
 // --- info ------------------------------------------------------------------------------------
 
+// Whether bytes begin as every PNG file does.
+bool LooksLikePng(const std::vector<std::uint8_t>& bytes) {
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return bytes.size() >= 8 && std::equal(signature, signature + 8, bytes.begin());
+}
+
 void PrintIndented(std::ostream& out, const std::string& text) {
     std::istringstream lines(text);
     std::string line;
@@ -325,10 +332,20 @@ int Pack(Args& args, CliIo& io) {
             Usage(std::string(option) + ": " + error + "; update files hold code page 1252 text");
         text = converted;
     };
+    // The update file replaces its path at the end: an input there would be lost.
+    if (!imagePath.empty() && SameFile(outPath, imagePath))
+        Usage("-o '" + outPath + "' is the picture given with --image; write the update file elsewhere");
+    for (const auto& portionFile : portionFiles)
+        if (SameFile(outPath, portionFile.first))
+            Usage("-o '" + outPath + "' is a portion given with --portion; write the update file elsewhere");
     toFileText("--product", contents.productName);
     toFileText("--message", contents.message);
     for (std::string& text : contents.portSettings) toFileText("--port-settings", text);
     for (std::string& text : contents.macNames) toFileText("--mac-names", text);
+    for (const std::string& record : contents.portSettings) {
+        const std::string fault = PortSettingsRecordFault(record);
+        if (!fault.empty()) Usage("--port-settings: " + Cp1252ToUtf8(fault));
+    }
     std::vector<std::string> files = {outPath, imagePath};
     for (const auto& portionFile : portionFiles) files.push_back(portionFile.first);
     args.Ready(files);
@@ -360,6 +377,23 @@ int Pack(Args& args, CliIo& io) {
     if (!ReplaceFile(outPath, bytes.str(), error)) {
         io.err << "midiupdate: " << error << "\n";
         return kExitFailed;
+    }
+    // What was written, read back as the programs read it, then what a maker may have overlooked;
+    // nothing of it is refused, as some devices take data that is not SysEx.
+    std::istringstream written(bytes.str(), std::ios::binary);
+    const Update update(written);
+    PrintInfo(update, outPath, io.out);
+    if (!update.image.empty() && !LooksLikePng(update.image))
+        io.err << "midiupdate: warning: the picture is not a PNG image; the programs show only PNG\n";
+    for (std::size_t i = 0; i < update.portions.size(); ++i) {
+        const std::vector<std::uint8_t>& data = update.portions[i].data;
+        const std::string which = "portion #" + std::to_string(i + 1) + " (" + portionFiles[i].first + ")";
+        if (data.empty()) {
+            io.err << "midiupdate: warning: " << which << " is empty\n";
+            continue;
+        }
+        for (const std::string& warning : DescribeSysEx(data.data(), data.size()).warnings)
+            io.err << "midiupdate: warning: " << which << ": " << warning << "\n";
     }
     return kExitOk;
 }
@@ -410,10 +444,13 @@ std::string EscapedLineBreaks(const std::string& text) {
 
 int Unpack(Args& args, CliIo& io) {
     std::string path, dir;
+    bool force = false;
     while (!args.Done()) {
         std::string a = args.Take();
         if (a == "-o" || a == "--output")
             dir = args.Value(a);
+        else if (a == "--force" || a == "-f")
+            force = true;
         else if (a.size() > 1 && a[0] == '-')
             Usage("unknown option for unpack: " + a);
         else if (path.empty())
@@ -423,6 +460,11 @@ int Unpack(Args& args, CliIo& io) {
     }
     if (path.empty()) Usage("unpack needs a file");
     if (dir.empty()) Usage("unpack needs -o DIR");
+    // Its files would replace files of the same names there without a word.
+    std::error_code ignored;
+    if (!force && std::filesystem::is_directory(dir, ignored) && !std::filesystem::is_empty(dir, ignored))
+        Usage("the folder '" + dir + "' is not empty; unpack into an empty or new folder, or give --force "
+              "to replace the files of the same names there");
     args.Ready({path});
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
@@ -441,14 +483,18 @@ int Unpack(Args& args, CliIo& io) {
         command += " --message " + ShellQuote(Cp1252ToUtf8(EscapedLineBreaks(update->message)));
     if (!update->image.empty()) {
         // A PNG keeps its kind in its name, so that it opens as a picture.
-        const bool png = update->image.size() >= 8 && update->image[0] == 0x89 && update->image[1] == 'P';
-        const std::string imagePath = in(png ? "image.png" : "image.bin");
+        const std::string imagePath = in(LooksLikePng(update->image) ? "image.png" : "image.bin");
         if (!WriteFileBytes(imagePath, update->image.data(), update->image.size(), io)) return kExitFailed;
         command += " --image " + ShellQuote(imagePath);
     }
     const std::string settings = Cp1252ToUtf8(SettingsRecord(*update));
     if (!WriteFileBytes(in("port-settings.txt"), settings.data(), settings.size(), io)) return kExitFailed;
     command += " --port-settings \"$(cat " + ShellQuote(in("port-settings.txt")) + ")\"";
+    // The macOS port names go back as one list; a name holding the list's separator cannot.
+    std::string macNames;
+    for (const std::string& name : update->macNames)
+        if (name.find('$') == std::string::npos) macNames += (macNames.empty() ? "" : "$") + name;
+    if (!macNames.empty()) command += " --mac-names " + ShellQuote(Cp1252ToUtf8(macNames));
     for (std::size_t i = 0; i < update->portions.size(); ++i) {
         const SysExPortion& portion = update->portions[i];
         const std::string portionPath = in("portion-" + std::to_string(i + 1) + ".syx");
@@ -946,10 +992,12 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
         command.clear();  // show every command's usage
         Usage("unknown command: " + unknown);
     } catch (const UsageError& e) {
-        // The one thing that was wrong, and the usage of that command only.
-        io.err << "midiupdate: " << e.text << "\n" << CommandUsage(command)
-               << "(midiupdate help " << (CommandHelp(command).empty() ? std::string() : command + " ")
-               << "explains more)\n";
+        // The one thing that was wrong, and where the command's usage is.
+        io.err << "midiupdate: " << e.text << "\n";
+        if (!CommandHelp(command).empty() && command != "help")
+            io.err << "See 'midiupdate help " << command << "' for its options.\n";
+        else
+            io.err << "See 'midiupdate help' for the commands.\n";
         return kExitUsage;
     } catch (const std::exception& e) {
         // Reaching here has unwound the command, closing any port it had open.

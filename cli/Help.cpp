@@ -44,8 +44,9 @@ const CommandText kCommands[] = {
      "                --portion FILE.syx[@DELAY_MS]...\n",
      "Writes an update file from SysEx portion files, in the order given. The output is written to\n"
      "a temporary file beside OUT.upd and renamed into place only when it is complete, so a failure\n"
-     "never leaves a fragment. Afterwards it prints what it wrote, as info does, and warns about a\n"
-     "portion that is not well-formed SysEx.\n"
+     "never leaves a fragment, and never over one of its own inputs. Afterwards it prints what it\n"
+     "wrote, as info does, and warns (on standard error) about a portion that is empty or not\n"
+     "well-formed SysEx and a picture that is not a PNG.\n"
      "\n"
      "  -o, --output OUT     the update file to write\n"
      "  --product NAME       the product; also the port name looked for when no settings name one\n"
@@ -68,14 +69,19 @@ const CommandText kCommands[] = {
      "  delay        pause after each chunk in ms (default 200)\n"
      "  unprepdelay  pause after each chunk's buffer is released, in ms (default 100)\n"
      "  chunks       yes or no: frame every chunk as one SysEx message (default yes)\n"
-     "  Keys are case-sensitive; unknown keys are ignored. Example:\n"
+     "  Keys are case-sensitive. The programs ignore keys they do not know; pack refuses them,\n"
+     "  and values a key cannot take. Example:\n"
      "    --port-settings 'win:x:name:Pad$Pad MIDI 1:ideal:512:chunks:no'\n"},
-    {"unpack", "midiupdate unpack FILE -o DIR\n",
+    {"unpack", "midiupdate unpack FILE -o DIR [--force]\n",
      "Writes the parts of an update file into DIR: each portion as portion-N.syx, the picture as\n"
-     "image.bin, the port settings as port-settings-N.txt and the Mac port names as mac-names.txt,\n"
-     "and prints the pack command line that rebuilds an equivalent update file from them.\n"
+     "image.png (image.bin when it is not a PNG) and the port settings as port-settings.txt, and\n"
+     "prints the pack command line that rebuilds an equivalent update file from them (the Mac\n"
+     "port names are in that command line).\n"
      "\n"
-     "  -o, --output DIR     the folder to write (made when missing)\n"},
+     "  -o, --output DIR     the folder to write (made when missing); a folder that holds files\n"
+     "                       is refused unless --force is given\n"
+     "  -f, --force          write into a folder that is not empty, replacing files of the same\n"
+     "                       names\n"},
     {"send",
      "midiupdate send FILE [--port NAME | --virtual[=BEHAVIOUR] | --dry-run] [--yes] [--events]\n"
      "                [--ideal N] [--max N] [--delay MS] [--unprep-delay MS] [--chunks yes|no]\n"

@@ -71,7 +71,7 @@ TEST(LogFile, NeverEmptiesAFileTheCommandWorksOnNorOpensBeforeTheCommandLineIsGo
         const std::vector<std::uint8_t> before = ReadBytes(c.guarded);
         CliRun run = RunMidiUpdate(c.args);
         EXPECT_EQ(run.status, kExitUsage) << run.err;
-        EXPECT_NE(run.err.find("usage:"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("See 'midiupdate help"), std::string::npos) << run.err;
         EXPECT_EQ(ReadBytes(c.guarded), before);
     }
     EXPECT_FALSE(fs::exists(dir.File("new.upd")));
