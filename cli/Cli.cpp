@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@
 #include "Help.h"
 #include "Json.h"
 #include "Log.h"
+#include "LookingPort.h"
 #include "MidiSystem.h"
 #include "Reporters.h"
 #include "SysExContent.h"
@@ -561,17 +563,21 @@ std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, st
 
 // A raw SysEx file names no port: the person at the terminal picks one of the output ports, all
 // of them listed as the system lists them. Nothing chosen cancels the update.
-std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io) {
+// Without one, `status` says why: no terminal to ask on, no port to offer, or none chosen.
+std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io, int& status) {
     if (!io.inIsTty) {
         io.err << "midiupdate: a raw SysEx file names no MIDI port and there is no terminal to ask on:\n"
                   "give the output port with --port NAME (see midiupdate ports)\n";
+        status = kExitUsage;
         return std::nullopt;
     }
     const std::vector<MidiPortEntry> outputs = system.OutputPorts();
     if (outputs.empty()) {
         io.err << "midiupdate: there is no MIDI output port to send to.\nUpdate canceled\n";
+        status = kExitFailed;
         return std::nullopt;
     }
+    status = kExitDeclined;
     io.out << "Please select a MIDI port:\n";
     for (std::size_t i = 0; i < outputs.size(); ++i) io.out << "  " << (i + 1) << ") " << outputs[i].name << "\n";
     io.out << "Port number (Enter for none): " << std::flush;
@@ -703,7 +709,7 @@ bool ConfirmSend(CliIo& io, bool yes, bool fileFromInput, std::ostream& talk, in
     while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
     if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES") return true;
     io.err << "midiupdate: Update canceled; nothing was sent.\n";
-    refusal = kExitFailed;
+    refusal = kExitDeclined;
     return false;
 }
 
@@ -780,6 +786,11 @@ int Send(Args& args, CliIo& io) {
     };
     // The person reads the preview and answers on the terminal; JSON lines stay alone on stdout.
     std::ostream& talk = events ? io.err : io.out;
+    // Notes during the run go through the terminal's reporter, which keeps its bar below them.
+    const std::function<void(const std::string&)> sayToTalk = [&](const std::string& text) {
+        talk << text << std::flush;
+    };
+    std::function<void(const std::string&)> say = sayToTalk;
 
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return finish("not_loaded", kExitFailed);
@@ -798,9 +809,26 @@ int Send(Args& args, CliIo& io) {
                 io.err << "midiupdate: " << error << "\n";
                 return finish("no_midi_system", kExitFailed);
             }
+            // A number, as ports prints it, stands for that output port's name.
+            if (portName && !portName->empty()) {
+                const std::string digits = (*portName)[0] == '#' ? portName->substr(1) : *portName;
+                if (const std::optional<unsigned long> number = ParseUnsigned(digits, 0x7FFFFFFFul)) {
+                    const std::vector<MidiPortEntry> outputs = system->OutputPorts();
+                    const auto listed = std::find_if(outputs.begin(), outputs.end(), [&](const MidiPortEntry& p) {
+                        return p.id == static_cast<int>(*number);
+                    });
+                    if (listed == outputs.end()) {
+                        io.err << "midiupdate: there is no output port #" << *number << " (" << system->Name()
+                               << "); midiupdate ports lists them\n";
+                        return finish("no_port", kExitFailed);
+                    }
+                    portName = listed->name;
+                }
+            }
             if (!portName && update->isRawSysEx) {
-                portName = ChoosePort(*system, io);
-                if (!portName) return finish("canceled", kExitFailed);
+                int status = kExitFailed;
+                portName = ChoosePort(*system, io, status);
+                if (!portName) return finish(status == kExitUsage ? "refused" : "canceled", status);
             }
             // As the choice in the program's dialog does: the chosen name is the only name looked for.
             if (portName && !portName->empty())
@@ -818,7 +846,16 @@ int Send(Args& args, CliIo& io) {
             int refusal = kExitFailed;
             if (!ConfirmSend(io, yes, path == "-", talk, refusal))
                 return finish(refusal == kExitUsage ? "refused" : "canceled", refusal);
-            realPort = system->MakePort(update->winPort);
+            // A port that does not appear is waited for without end; after the first round of
+            // checks the person learns what is looked for, what there is, and how to stop.
+            realPort = std::make_unique<LookingPort>(system->MakePort(update->winPort), [&] {
+                std::ostringstream text;
+                text << "midiupdate: no MIDI port matches yet; still looking for " << target
+                     << ", as the device may still be starting its update mode. Ctrl-C stops.\n";
+                PrintPorts("Output ports now:", system->OutputPorts(), text);
+                PrintPorts("Input ports now:", system->InputPorts(), text);
+                say(text.str());
+            });
         }
         auto run = [&](UpdateProgress& progress) {
             if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
@@ -833,7 +870,9 @@ int Send(Args& args, CliIo& io) {
         } else {
             TerminalReporter reporter(io.out, io.outIsTty, clock, ack, io.columns);
             if (io.outIsTty && !dryRun) reporter.SetForecast(forecast.times, forecast.totalMs);
+            say = [&](const std::string& text) { reporter.Note(text); };
             verdict = run(reporter);
+            say = sayToTalk;
             reporter.Finish();
             verdictText = reporter.Verdict();
         }
@@ -963,7 +1002,7 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             io.out << text;
             return kExitOk;
         }
-        if (command == "--version") {
+        if (command == "--version" || command == "-V") {
             io.out << "midiupdate " << MIDIUPDATE_VERSION << "\n";
             return kExitOk;
         }
@@ -981,7 +1020,7 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             if (command == "pack") return Pack(args, io);
             if (command == "unpack") return Unpack(args, io);
             if (command == "send") return Send(args, io);
-            if (command == "ports") return Ports(args, io);
+            if (command == "ports" || command == "list") return Ports(args, io);
             if (command == "simulate") return Simulate(args, io);
         } catch (const RunCancelled&) {
             io.out.flush();

@@ -23,6 +23,7 @@ const char* const kExitStatuses =
     "       reported an error, or its version differs from the file's\n"
     "  2    bad command line, or a send that would have to ask without a terminal\n"
     "  3    sent, but not confirmed by the device\n"
+    "  4    nothing sent: the answer to \"Update now?\" was not yes, or no port was chosen\n"
     "  130  interrupted (the port is closed on the way out)\n";
 
 const CommandText kCommands[] = {
@@ -95,8 +96,9 @@ const CommandText kCommands[] = {
      "device's status and pauses as the file says; at the end it asks the device for its firmware\n"
      "version when the status alone is not conclusive, and prints the verdict.\n"
      "\n"
-     "  --port NAME          look for this MIDI port instead of the file's port names; a raw SysEx\n"
-     "                       file names none, so on a terminal a numbered list is offered\n"
+     "  --port NAME          look for this MIDI port instead of the file's port names (or the\n"
+     "                       output of that id as ports lists it: #0 or 0); a raw SysEx file\n"
+     "                       names none, so on a terminal a numbered list is offered\n"
      "  --virtual[=B]        send to the built-in virtual device; B is a comma-separated list of\n"
      "                         status=accept|fail|none|install:N   its status after each portion\n"
      "                         identity=MAJOR.MINOR|none           its Identity Reply\n"
@@ -115,7 +117,8 @@ const CommandText kCommands[] = {
      "  --api NAME           the MIDI system: alsa, jack or coremidi; default the first available\n"},
     {"ports", "midiupdate ports [--api alsa|jack|coremidi]\n",
      "Lists the MIDI output and input ports as the port search sees them: id, name, and whether\n"
-     "the search would skip it (the system's own synthesizer and mapper, through ports).\n"},
+     "the search would skip it (the system's own synthesizer and mapper, through ports).\n"
+     "midiupdate list does the same; send --port takes an output's id (#0 or 0) for its name.\n"},
     {"simulate",
      "midiupdate simulate [FILE] [--name NAME] [--virtual=BEHAVIOUR] [--timeout SECONDS]\n"
      "                    [--api alsa|jack|coremidi]\n",
@@ -130,8 +133,9 @@ const CommandText kCommands[] = {
 };
 
 const CommandText* Find(const std::string& command) {
+    const std::string name = command == "list" ? "ports" : command;  // as other port lists call it
     for (const CommandText& c : kCommands)
-        if (command == c.name) return &c;
+        if (name == c.name) return &c;
     return nullptr;
 }
 
@@ -141,7 +145,7 @@ std::string CommandUsage(const std::string& command) {
     if (const CommandText* c = Find(command)) return std::string("usage: ") + c->usage;
     std::string all = "usage:\n";
     for (const CommandText& c : kCommands) all += std::string("  ") + c.usage;
-    all += "  midiupdate --version\n";
+    all += "  midiupdate --version | -V\n";
     return all;
 }
 

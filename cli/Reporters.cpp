@@ -204,6 +204,14 @@ void TerminalReporter::BlockingMessage(const std::string& text) {
     ack.Wait();
 }
 
+void TerminalReporter::Note(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (lineOpen) out << "\n";
+    lineOpen = false;
+    out << text << std::flush;
+    if (tty) Draw();
+}
+
 void TerminalReporter::StartTicker() {
     ticker = std::thread([this] {
         std::unique_lock<std::mutex> guard(lock);

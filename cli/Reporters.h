@@ -90,6 +90,9 @@ public:
     void Error(const std::string& text) override;
     void Completed(const std::string& text) override;
     void BlockingMessage(const std::string& text) override;
+    // Text (UTF-8, whole lines) that the run's caller has to say meanwhile; on a terminal the bar
+    // comes back below it.
+    void Note(const std::string& text);
 
     // The bar line for the given state (no carriage return), at most `width` characters: a
     // narrow terminal gets a shorter bar and a cut status. Texts are code page 1252; the line is

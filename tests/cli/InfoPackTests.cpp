@@ -229,6 +229,8 @@ TEST(CommandLine, HelpVersionAndBadCommands) {
     CliRun version = RunMidiUpdate({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("midiupdate ", 0), 0u);
+    EXPECT_EQ(RunMidiUpdate({"-V"}).out, version.out);
+    EXPECT_EQ(RunMidiUpdate({"help", "list"}).out, RunMidiUpdate({"help", "ports"}).out);
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"frobnicate"}, {"info"}, {"info", "a", "b"},
                                                                     {"info", "--xml", "a"}, {"--log"}}) {
         CliRun run = RunMidiUpdate(args);
