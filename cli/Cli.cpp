@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -190,13 +191,35 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
     int openError = file ? 0 : errno;
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) openError = EISDIR;
+    if (openError) {
+        io.err << "midiupdate: could not open '" << path << "': " << std::strerror(openError) << "\n";
+        return nullptr;
+    }
     try {
-        // A file that cannot be opened is handed over all the same: it fails as a bad header.
         return std::make_unique<Update>(file);
     } catch (const std::exception& e) {
-        io.err << "midiupdate: could not load '" << path << "'";
-        if (openError) io.err << " (" << std::strerror(openError) << ")";
-        io.err << ":\n" << e.what() << "\n";
+        io.err << "midiupdate: could not load '" << path << "':\n" << e.what() << "\n";
+        // Named as raw SysEx but taken for a damaged update file: what the loader looked for.
+        std::string extension = std::filesystem::path(path).extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::ifstream again(path, std::ios::binary);
+        unsigned char head[4] = {};
+        again.read(reinterpret_cast<char*>(head), sizeof head);
+        const std::streamsize got = again.gcount();
+        if (extension == ".syx" && (got == 0 || head[0] != 0xF0)) {
+            io.err << "midiupdate: a raw SysEx file begins with F0, ";
+            if (got == 0) {
+                io.err << "and '" << path << "' is empty\n";
+            } else {
+                std::string bytes;
+                for (std::streamsize i = 0; i < got; ++i) {
+                    char hex[4];
+                    std::snprintf(hex, sizeof hex, "%02X", head[i]);
+                    bytes += (i ? " " : "") + std::string(hex);
+                }
+                io.err << "but '" << path << "' begins with " << bytes << "\n";
+            }
+        }
         return nullptr;
     }
 }

@@ -122,11 +122,25 @@ TEST(Info, AFileThatFailsToLoadEndsStandardErrorWithTheLoadersMessage) {
     }
 }
 
-TEST(Info, AMissingFileSaysWhyAndFailsAsABadHeader) {
-    CliRun run = RunMidiUpdate({"info", "/nonexistent/file.upd"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("No such file"), std::string::npos) << run.err;
-    EXPECT_EQ(run.LastErrLine(), "Update file was invalid (bad header).");
+TEST(Info, AFileThatCannotBeReadOrIsNoRawSysExSaysWhy) {
+    TempDir dir;
+    const std::string noise = dir.Write("fw.syx", {0x12, 0x34, 0x56});
+    const std::string empty = dir.Write("empty.SYX", {});
+    const struct {
+        std::string path;
+        std::string err;
+    } cases[] = {
+        {"/nonexistent/file.upd", "midiupdate: could not open '/nonexistent/file.upd': No such file or directory\n"},
+        {noise, "midiupdate: could not load '" + noise + "':\nUpdate file was invalid (bad header).\n"
+                "midiupdate: a raw SysEx file begins with F0, but '" + noise + "' begins with 12 34 56\n"},
+        {empty, "midiupdate: could not load '" + empty + "':\nUpdate file was invalid (bad header).\n"
+                "midiupdate: a raw SysEx file begins with F0, and '" + empty + "' is empty\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = RunMidiUpdate({"info", c.path});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 TEST(Pack, WritesAFileThatLoadsBackAsTheSameRecord) {
