@@ -702,7 +702,22 @@ void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t 
     out << "Send to:     " << target << "\n";
     out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
         << ") in all\n";
+    // The pacing in effect, overrides included.
+    const PortSettings& p = u.winPort;
+    out << "Pacing:      ideal " << p.ideal << ", max " << p.max << " bytes; delay " << p.delay
+        << " ms, unprep delay " << p.unprepDelay << " ms; chunks " << (p.chunks ? "framed" : "as cut") << "\n";
     out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
+    if (p.max >= 0 && p.ideal > 0 && p.max < p.ideal)
+        out << "Warning:     max (" << p.max << " bytes) is below ideal (" << p.ideal
+            << " bytes): no chunk grows to end at a message end\n";
+    constexpr std::int64_t kHourMs = 60 * 60 * 1000;
+    if (p.delay > kHourMs || p.unprepDelay > kHourMs)
+        out << "Warning:     a pause of more than an hour after each chunk (delay " << p.delay
+            << " ms, unprep delay " << p.unprepDelay << " ms)\n";
+    for (std::size_t i = 0; i < u.portions.size(); ++i)
+        if (u.portions[i].delay > kHourMs)
+            out << "Warning:     a pause of " << FormatDuration(u.portions[i].delay) << " after portion #"
+                << (i + 1) << "\n";
 }
 
 std::string PortNamesText(const std::set<std::string>& names) {
