@@ -690,14 +690,16 @@ std::int32_t ParsePacingNumber(const std::string& option, const std::string& tex
 
 // What is about to happen, before anything is sent: the counterpart of the program's
 // confirmation dialog.
-void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::ostream& out) {
+// `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal.
+void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::size_t width,
+                      std::ostream& out) {
     const std::uint32_t total = TotalSysExSize(u);
     out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
     out << "Version:     " << VersionText(u.version)
         << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
     if (!u.message.empty()) {
         out << "Message:\n";
-        PrintIndented(out, Cp1252ToUtf8(u.message));
+        PrintIndented(out, Cp1252ToUtf8(WrapText(u.message, width > 8 ? width - 4 : 0)));
     }
     out << "Send to:     " << target << "\n";
     out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
@@ -877,7 +879,9 @@ int Send(Args& args, CliIo& io) {
         }
 
         const Forecast forecast = ForecastRun(*update, behaviour);
-        PrintSendPreview(*update, target, forecast.totalMs, talk);
+        // Plain text is wrapped to a terminal's width, never off one.
+        const std::size_t width = io.outIsTty && !events ? (io.columns ? io.columns() : 80) : 0;
+        PrintSendPreview(*update, target, forecast.totalMs, width, talk);
         talk << "\n";
         // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
         if (system) {
@@ -915,10 +919,13 @@ int Send(Args& args, CliIo& io) {
             verdictText = reporter.Verdict();
         }
         if (dryRun) {
-            talk << "Dry run: on a real device this update would take about " << FormatDuration(simulated.NowMs())
-                 << " (" << simulated.NowMs() << " ms), not counting time spent at messages.\n";
+            talk << WrapText("Dry run: on a real device this update would take about " +
+                                 FormatDuration(simulated.NowMs()) + " (" + std::to_string(simulated.NowMs()) +
+                                 " ms), not counting time spent at messages.",
+                             width)
+                 << "\n";
         }
-        if (!events) io.out << Cp1252ToUtf8(verdictText) << "\n";
+        if (!events) io.out << Cp1252ToUtf8(WrapText(verdictText, width)) << "\n";
         return finish(VerdictName(verdict), ExitStatusFor(verdict));
     } catch (const RunCancelled&) {
         finish("interrupted", kExitCancelled);

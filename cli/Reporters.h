@@ -132,5 +132,10 @@ private:
     bool tickerStop = false;
 };
 
+// Text broken into lines of at most `width` columns at spaces, one column per byte (code page
+// 1252 text, or UTF-8 that is ASCII); its own line breaks stay, and a word longer than a line
+// stays whole on a line of its own. A width of 0 leaves the text as it is.
+std::string WrapText(const std::string& text, std::size_t width);
+
 // "1h 02m", "3m 05s", "42s".
 std::string FormatDuration(std::uint64_t ms);
