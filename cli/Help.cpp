@@ -128,7 +128,14 @@ const CommandText kCommands[] = {
      "outside SysEx and real-time messages are ignored, as an instrument in update mode ignores\n"
      "them (unless FILE puts them on the wire there), and counted apart. It prints what it\n"
      "received and its verdict, and stops on Ctrl-C or after the time-out. Makers can try an\n"
-     "update file with it before they ship it.\n"},
+     "update file with it before they ship it.\n"
+     "\n"
+     "  --name NAME          the name of its ports; by default the update's first port name, else\n"
+     "                       its product, and \"SysEx Device\" without a file\n"
+     "  --virtual=B          how it answers, as send --virtual takes it (status=..., identity=...,\n"
+     "                       offline=..., answer=..., drop=...; see midiupdate help send)\n"
+     "  --timeout SECONDS    stop after this long (by default it runs until Ctrl-C)\n"
+     "  --api NAME           the MIDI system: alsa, jack or coremidi; default the first available\n"},
     {"help", "midiupdate help [COMMAND]\n", "Explains a command, or lists them all.\n"},
 };
 
