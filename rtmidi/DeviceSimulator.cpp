@@ -35,6 +35,10 @@ public:
                              static_cast<unsigned long long>(s.bytesUnexpected),
                              static_cast<unsigned>(s.identityRequests));
         text += IgnoredMessagesText(s.ignored);
+        if (s.restarts != 0)
+            text += FormatString("Started over %u time%s: a new update began after an interrupted one; the "
+                                 "counts above are the last one's\n",
+                                 static_cast<unsigned>(s.restarts), s.restarts == 1 ? "" : "s");
         if (Satisfied())
             text += "Verdict: every byte arrived as the file says.\n";
         else if (s.portionsCorrupt != 0 || s.bytesUnexpected != 0)
