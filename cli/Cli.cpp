@@ -995,6 +995,23 @@ int Simulate(Args& args, CliIo& io) {
     std::unique_ptr<SimulatedDevice> device =
         update ? MakeFileDevice(*update, update->winPort, behaviour) : MakeAnySysExDevice(behaviour);
     DeviceSimulator simulator(*connection, *device, name);
+    // What arrives, while it arrives: on a terminal one line redrawn in place, otherwise a line
+    // for each step of the update.
+    std::string shownLine, shownStep = device->StepLine();
+    simulator.OnArrival([&](const SimulatedDevice& seen) {
+        if (io.outIsTty) {
+            const std::string line = seen.ArrivedLine();
+            if (line == shownLine) return;
+            shownLine = line;
+            const std::size_t width = io.columns ? io.columns() : 80;
+            io.out << "\r" << line.substr(0, width > 1 ? width - 1 : 1) << "\x1b[K" << std::flush;
+        } else {
+            const std::string step = seen.StepLine();
+            if (step == shownStep) return;
+            shownStep = step;
+            io.out << step << "\n" << std::flush;
+        }
+    });
     io.out << "Simulating '" << name << "' on " << MidiApiShortName(*connection)
            << (update ? ", checking what arrives against '" + path + "'" : std::string(", taking any SysEx"))
            << "; Ctrl-C stops.\n"
@@ -1003,6 +1020,7 @@ int Simulate(Args& args, CliIo& io) {
         io.err << "midiupdate: could not open the virtual MIDI ports '" << name << "'\n";
         return kExitFailed;
     }
+    if (!shownLine.empty()) io.out << "\n";
     io.out << device->Report();
     io.out << "Messages: " << simulator.MessagesIn() << " in, " << simulator.MessagesOut() << " out\n";
     return device->Satisfied() ? kExitOk : kExitFailed;
