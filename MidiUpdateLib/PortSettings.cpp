@@ -62,6 +62,39 @@ void ParsePortSettings(PortSettings& settings, const std::string& text) {
     for (std::size_t i = 2; i + 1 < fields.size(); i += 2) ApplySetting(settings, fields[i], fields[i + 1]);
 }
 
+std::string PortSettingsRecordFault(const std::string& text) {
+    const std::vector<std::string> fields = SplitFields(text, ':');
+    if (fields.size() < 2 || fields[0] != "win")
+        return "'" + text + "' is not a settings record for Windows ports: it must begin with win: "
+               "and a free field, such as win:x:ideal:512";
+    for (std::size_t i = 2; i < fields.size(); i += 2) {
+        const std::string& key = fields[i];
+        if (key != "name" && key != "ideal" && key != "max" && key != "delay" && key != "unprepdelay" &&
+            key != "chunks")
+            return "the key '" + key + "' is not one of name, ideal, max, delay, unprepdelay, chunks "
+                   "(keys are case-sensitive)";
+        if (i + 1 >= fields.size()) return "the key '" + key + "' has no value";
+        const std::string& value = fields[i + 1];
+        if (key == "name") continue;
+        if (key == "chunks") {
+            if (value != "yes" && value != "no") return "chunks takes yes or no, not '" + value + "'";
+            continue;
+        }
+        // A whole number of the signed 32-bit range. Files carry negative values too, which the
+        // programs read by the file's rules; only an ideal chunk of no bytes means nothing.
+        const bool negative = !value.empty() && value[0] == '-';
+        const std::string digits = negative ? value.substr(1) : value;
+        bool number = !digits.empty() && digits.size() <= 10;
+        for (char c : digits) number = number && IsDigit(c);
+        const bool fits = number && std::stoll(digits) <= std::numeric_limits<std::int32_t>::max();
+        if (key == "ideal" && fits && ParseDecimal(value) == 0)
+            return "ideal must not be 0: a chunk holds at least one byte";
+        if (!fits)
+            return key + " takes a whole number from -2147483647 to 2147483647, not '" + value + "'";
+    }
+    return {};
+}
+
 void ParseNameList(std::set<std::string>& names, const std::string& text) {
     for (const std::string& name : SplitFields(text, '$')) names.insert(name);
 }

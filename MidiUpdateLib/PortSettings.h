@@ -19,6 +19,11 @@ extern const PortSettings DefaultPortSettings;
 
 // Applies one settings record ("win:<any>:key:value:...") to `settings`. Never fails.
 void ParsePortSettings(PortSettings& settings, const std::string& text);
+// What makes a record, as a maker writes it, mean nothing to the program, or an empty text when
+// every field is understood: a record for another platform, an unknown key, a key without a
+// value, or a value that its key cannot take (send refuses the same pacing values). The program
+// itself reads any record without complaint; this is for tools that write update files.
+std::string PortSettingsRecordFault(const std::string& text);
 // Adds every name of a "$"-separated list to `names`.
 void ParseNameList(std::set<std::string>& names, const std::string& text);
 // "yes", "true" (any letter case) or a non-zero decimal number.

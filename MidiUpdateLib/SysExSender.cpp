@@ -10,8 +10,6 @@ namespace {
 
 // Pace of the transfer: after each chunk the sender rests 1/4096 second per byte of it.
 constexpr float kSecondsPerByte = 1.0f / 4096.0f;
-constexpr std::uint32_t kConnectionAttempts = 10;
-constexpr std::uint32_t kConnectionRetryMs = 1000;
 constexpr std::uint32_t kDeviceActivationMs = 10000;
 constexpr std::uint32_t kEnquiryLimitMs = 5000;
 

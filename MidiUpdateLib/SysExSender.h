@@ -46,6 +46,11 @@ public:
     bool Send(const SysExPortion& portion, UpdateProgress& progress) override;
 };
 
+// How the run waits for the device's port: a round of this many checks a second apart, then the
+// next round, without end.
+constexpr std::uint32_t kConnectionAttempts = 10;
+constexpr std::uint32_t kConnectionRetryMs = 1000;
+
 // Chunk size used when a port reports an ideal size of 0, which would cut empty chunks.
 constexpr std::uint32_t kFallbackIdealChunkSize = 1024;
 // The ideal chunk size a sender cuts with: the port's value read as unsigned (a negative one means

@@ -1,11 +1,14 @@
 #include "Cli.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -22,6 +25,7 @@
 #include "Help.h"
 #include "Json.h"
 #include "Log.h"
+#include "LookingPort.h"
 #include "MidiSystem.h"
 #include "Reporters.h"
 #include "SysExContent.h"
@@ -187,18 +191,46 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
     int openError = file ? 0 : errno;
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) openError = EISDIR;
+    if (openError) {
+        io.err << "midiupdate: could not open '" << path << "': " << std::strerror(openError) << "\n";
+        return nullptr;
+    }
     try {
-        // A file that cannot be opened is handed over all the same: it fails as a bad header.
         return std::make_unique<Update>(file);
     } catch (const std::exception& e) {
-        io.err << "midiupdate: could not load '" << path << "'";
-        if (openError) io.err << " (" << std::strerror(openError) << ")";
-        io.err << ":\n" << e.what() << "\n";
+        io.err << "midiupdate: could not load '" << path << "':\n" << e.what() << "\n";
+        // Named as raw SysEx but taken for a damaged update file: what the loader looked for.
+        std::string extension = std::filesystem::path(path).extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::ifstream again(path, std::ios::binary);
+        unsigned char head[4] = {};
+        again.read(reinterpret_cast<char*>(head), sizeof head);
+        const std::streamsize got = again.gcount();
+        if (extension == ".syx" && (got == 0 || head[0] != 0xF0)) {
+            io.err << "midiupdate: a raw SysEx file begins with F0, ";
+            if (got == 0) {
+                io.err << "and '" << path << "' is empty\n";
+            } else {
+                std::string bytes;
+                for (std::streamsize i = 0; i < got; ++i) {
+                    char hex[4];
+                    std::snprintf(hex, sizeof hex, "%02X", head[i]);
+                    bytes += (i ? " " : "") + std::string(hex);
+                }
+                io.err << "but '" << path << "' begins with " << bytes << "\n";
+            }
+        }
         return nullptr;
     }
 }
 
 // --- info ------------------------------------------------------------------------------------
+
+// Whether bytes begin as every PNG file does.
+bool LooksLikePng(const std::vector<std::uint8_t>& bytes) {
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return bytes.size() >= 8 && std::equal(signature, signature + 8, bytes.begin());
+}
 
 void PrintIndented(std::ostream& out, const std::string& text) {
     std::istringstream lines(text);
@@ -325,10 +357,20 @@ int Pack(Args& args, CliIo& io) {
             Usage(std::string(option) + ": " + error + "; update files hold code page 1252 text");
         text = converted;
     };
+    // The update file replaces its path at the end: an input there would be lost.
+    if (!imagePath.empty() && SameFile(outPath, imagePath))
+        Usage("-o '" + outPath + "' is the picture given with --image; write the update file elsewhere");
+    for (const auto& portionFile : portionFiles)
+        if (SameFile(outPath, portionFile.first))
+            Usage("-o '" + outPath + "' is a portion given with --portion; write the update file elsewhere");
     toFileText("--product", contents.productName);
     toFileText("--message", contents.message);
     for (std::string& text : contents.portSettings) toFileText("--port-settings", text);
     for (std::string& text : contents.macNames) toFileText("--mac-names", text);
+    for (const std::string& record : contents.portSettings) {
+        const std::string fault = PortSettingsRecordFault(record);
+        if (!fault.empty()) Usage("--port-settings: " + Cp1252ToUtf8(fault));
+    }
     std::vector<std::string> files = {outPath, imagePath};
     for (const auto& portionFile : portionFiles) files.push_back(portionFile.first);
     args.Ready(files);
@@ -360,6 +402,23 @@ int Pack(Args& args, CliIo& io) {
     if (!ReplaceFile(outPath, bytes.str(), error)) {
         io.err << "midiupdate: " << error << "\n";
         return kExitFailed;
+    }
+    // What was written, read back as the programs read it, then what a maker may have overlooked;
+    // nothing of it is refused, as some devices take data that is not SysEx.
+    std::istringstream written(bytes.str(), std::ios::binary);
+    const Update update(written);
+    PrintInfo(update, outPath, io.out);
+    if (!update.image.empty() && !LooksLikePng(update.image))
+        io.err << "midiupdate: warning: the picture is not a PNG image; the programs show only PNG\n";
+    for (std::size_t i = 0; i < update.portions.size(); ++i) {
+        const std::vector<std::uint8_t>& data = update.portions[i].data;
+        const std::string which = "portion #" + std::to_string(i + 1) + " (" + portionFiles[i].first + ")";
+        if (data.empty()) {
+            io.err << "midiupdate: warning: " << which << " is empty\n";
+            continue;
+        }
+        for (const std::string& warning : DescribeSysEx(data.data(), data.size()).warnings)
+            io.err << "midiupdate: warning: " << which << ": " << warning << "\n";
     }
     return kExitOk;
 }
@@ -410,10 +469,13 @@ std::string EscapedLineBreaks(const std::string& text) {
 
 int Unpack(Args& args, CliIo& io) {
     std::string path, dir;
+    bool force = false;
     while (!args.Done()) {
         std::string a = args.Take();
         if (a == "-o" || a == "--output")
             dir = args.Value(a);
+        else if (a == "--force" || a == "-f")
+            force = true;
         else if (a.size() > 1 && a[0] == '-')
             Usage("unknown option for unpack: " + a);
         else if (path.empty())
@@ -423,6 +485,11 @@ int Unpack(Args& args, CliIo& io) {
     }
     if (path.empty()) Usage("unpack needs a file");
     if (dir.empty()) Usage("unpack needs -o DIR");
+    // Its files would replace files of the same names there without a word.
+    std::error_code ignored;
+    if (!force && std::filesystem::is_directory(dir, ignored) && !std::filesystem::is_empty(dir, ignored))
+        Usage("the folder '" + dir + "' is not empty; unpack into an empty or new folder, or give --force "
+              "to replace the files of the same names there");
     args.Ready({path});
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return kExitFailed;
@@ -441,14 +508,18 @@ int Unpack(Args& args, CliIo& io) {
         command += " --message " + ShellQuote(Cp1252ToUtf8(EscapedLineBreaks(update->message)));
     if (!update->image.empty()) {
         // A PNG keeps its kind in its name, so that it opens as a picture.
-        const bool png = update->image.size() >= 8 && update->image[0] == 0x89 && update->image[1] == 'P';
-        const std::string imagePath = in(png ? "image.png" : "image.bin");
+        const std::string imagePath = in(LooksLikePng(update->image) ? "image.png" : "image.bin");
         if (!WriteFileBytes(imagePath, update->image.data(), update->image.size(), io)) return kExitFailed;
         command += " --image " + ShellQuote(imagePath);
     }
     const std::string settings = Cp1252ToUtf8(SettingsRecord(*update));
     if (!WriteFileBytes(in("port-settings.txt"), settings.data(), settings.size(), io)) return kExitFailed;
     command += " --port-settings \"$(cat " + ShellQuote(in("port-settings.txt")) + ")\"";
+    // The macOS port names go back as one list; a name holding the list's separator cannot.
+    std::string macNames;
+    for (const std::string& name : update->macNames)
+        if (name.find('$') == std::string::npos) macNames += (macNames.empty() ? "" : "$") + name;
+    if (!macNames.empty()) command += " --mac-names " + ShellQuote(Cp1252ToUtf8(macNames));
     for (std::size_t i = 0; i < update->portions.size(); ++i) {
         const SysExPortion& portion = update->portions[i];
         const std::string portionPath = in("portion-" + std::to_string(i + 1) + ".syx");
@@ -515,17 +586,21 @@ std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, st
 
 // A raw SysEx file names no port: the person at the terminal picks one of the output ports, all
 // of them listed as the system lists them. Nothing chosen cancels the update.
-std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io) {
+// Without one, `status` says why: no terminal to ask on, no port to offer, or none chosen.
+std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io, int& status) {
     if (!io.inIsTty) {
         io.err << "midiupdate: a raw SysEx file names no MIDI port and there is no terminal to ask on:\n"
                   "give the output port with --port NAME (see midiupdate ports)\n";
+        status = kExitUsage;
         return std::nullopt;
     }
     const std::vector<MidiPortEntry> outputs = system.OutputPorts();
     if (outputs.empty()) {
         io.err << "midiupdate: there is no MIDI output port to send to.\nUpdate canceled\n";
+        status = kExitFailed;
         return std::nullopt;
     }
+    status = kExitDeclined;
     io.out << "Please select a MIDI port:\n";
     for (std::size_t i = 0; i < outputs.size(); ++i) io.out << "  " << (i + 1) << ") " << outputs[i].name << "\n";
     io.out << "Port number (Enter for none): " << std::flush;
@@ -615,19 +690,36 @@ std::int32_t ParsePacingNumber(const std::string& option, const std::string& tex
 
 // What is about to happen, before anything is sent: the counterpart of the program's
 // confirmation dialog.
-void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::ostream& out) {
+// `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal.
+void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::size_t width,
+                      std::ostream& out) {
     const std::uint32_t total = TotalSysExSize(u);
     out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
     out << "Version:     " << VersionText(u.version)
         << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
     if (!u.message.empty()) {
         out << "Message:\n";
-        PrintIndented(out, Cp1252ToUtf8(u.message));
+        PrintIndented(out, Cp1252ToUtf8(WrapText(u.message, width > 8 ? width - 4 : 0)));
     }
     out << "Send to:     " << target << "\n";
     out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
         << ") in all\n";
+    // The pacing in effect, overrides included.
+    const PortSettings& p = u.winPort;
+    out << "Pacing:      ideal " << p.ideal << ", max " << p.max << " bytes; delay " << p.delay
+        << " ms, unprep delay " << p.unprepDelay << " ms; chunks " << (p.chunks ? "framed" : "as cut") << "\n";
     out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
+    if (p.max >= 0 && p.ideal > 0 && p.max < p.ideal)
+        out << "Warning:     max (" << p.max << " bytes) is below ideal (" << p.ideal
+            << " bytes): no chunk grows to end at a message end\n";
+    constexpr std::int64_t kHourMs = 60 * 60 * 1000;
+    if (p.delay > kHourMs || p.unprepDelay > kHourMs)
+        out << "Warning:     a pause of more than an hour after each chunk (delay " << p.delay
+            << " ms, unprep delay " << p.unprepDelay << " ms)\n";
+    for (std::size_t i = 0; i < u.portions.size(); ++i)
+        if (u.portions[i].delay > kHourMs)
+            out << "Warning:     a pause of " << FormatDuration(u.portions[i].delay) << " after portion #"
+                << (i + 1) << "\n";
 }
 
 std::string PortNamesText(const std::set<std::string>& names) {
@@ -657,7 +749,7 @@ bool ConfirmSend(CliIo& io, bool yes, bool fileFromInput, std::ostream& talk, in
     while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
     if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES") return true;
     io.err << "midiupdate: Update canceled; nothing was sent.\n";
-    refusal = kExitFailed;
+    refusal = kExitDeclined;
     return false;
 }
 
@@ -734,6 +826,11 @@ int Send(Args& args, CliIo& io) {
     };
     // The person reads the preview and answers on the terminal; JSON lines stay alone on stdout.
     std::ostream& talk = events ? io.err : io.out;
+    // Notes during the run go through the terminal's reporter, which keeps its bar below them.
+    const std::function<void(const std::string&)> sayToTalk = [&](const std::string& text) {
+        talk << text << std::flush;
+    };
+    std::function<void(const std::string&)> say = sayToTalk;
 
     std::unique_ptr<Update> update = LoadUpdate(path, io);
     if (!update) return finish("not_loaded", kExitFailed);
@@ -752,9 +849,26 @@ int Send(Args& args, CliIo& io) {
                 io.err << "midiupdate: " << error << "\n";
                 return finish("no_midi_system", kExitFailed);
             }
+            // A number, as ports prints it, stands for that output port's name.
+            if (portName && !portName->empty()) {
+                const std::string digits = (*portName)[0] == '#' ? portName->substr(1) : *portName;
+                if (const std::optional<unsigned long> number = ParseUnsigned(digits, 0x7FFFFFFFul)) {
+                    const std::vector<MidiPortEntry> outputs = system->OutputPorts();
+                    const auto listed = std::find_if(outputs.begin(), outputs.end(), [&](const MidiPortEntry& p) {
+                        return p.id == static_cast<int>(*number);
+                    });
+                    if (listed == outputs.end()) {
+                        io.err << "midiupdate: there is no output port #" << *number << " (" << system->Name()
+                               << "); midiupdate ports lists them\n";
+                        return finish("no_port", kExitFailed);
+                    }
+                    portName = listed->name;
+                }
+            }
             if (!portName && update->isRawSysEx) {
-                portName = ChoosePort(*system, io);
-                if (!portName) return finish("canceled", kExitFailed);
+                int status = kExitFailed;
+                portName = ChoosePort(*system, io, status);
+                if (!portName) return finish(status == kExitUsage ? "refused" : "canceled", status);
             }
             // As the choice in the program's dialog does: the chosen name is the only name looked for.
             if (portName && !portName->empty())
@@ -765,14 +879,25 @@ int Send(Args& args, CliIo& io) {
         }
 
         const Forecast forecast = ForecastRun(*update, behaviour);
-        PrintSendPreview(*update, target, forecast.totalMs, talk);
+        // Plain text is wrapped to a terminal's width, never off one.
+        const std::size_t width = io.outIsTty && !events ? (io.columns ? io.columns() : 80) : 0;
+        PrintSendPreview(*update, target, forecast.totalMs, width, talk);
         talk << "\n";
         // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
         if (system) {
             int refusal = kExitFailed;
             if (!ConfirmSend(io, yes, path == "-", talk, refusal))
                 return finish(refusal == kExitUsage ? "refused" : "canceled", refusal);
-            realPort = system->MakePort(update->winPort);
+            // A port that does not appear is waited for without end; after the first round of
+            // checks the person learns what is looked for, what there is, and how to stop.
+            realPort = std::make_unique<LookingPort>(system->MakePort(update->winPort), [&] {
+                std::ostringstream text;
+                text << "midiupdate: no MIDI port matches yet; still looking for " << target
+                     << ", as the device may still be starting its update mode. Ctrl-C stops.\n";
+                PrintPorts("Output ports now:", system->OutputPorts(), text);
+                PrintPorts("Input ports now:", system->InputPorts(), text);
+                say(text.str());
+            });
         }
         auto run = [&](UpdateProgress& progress) {
             if (!realPort) return RunAgainstVirtualDevice(*update, behaviour, progress);
@@ -787,15 +912,20 @@ int Send(Args& args, CliIo& io) {
         } else {
             TerminalReporter reporter(io.out, io.outIsTty, clock, ack, io.columns);
             if (io.outIsTty && !dryRun) reporter.SetForecast(forecast.times, forecast.totalMs);
+            say = [&](const std::string& text) { reporter.Note(text); };
             verdict = run(reporter);
+            say = sayToTalk;
             reporter.Finish();
             verdictText = reporter.Verdict();
         }
         if (dryRun) {
-            talk << "Dry run: on a real device this update would take about " << FormatDuration(simulated.NowMs())
-                 << " (" << simulated.NowMs() << " ms), not counting time spent at messages.\n";
+            talk << WrapText("Dry run: on a real device this update would take about " +
+                                 FormatDuration(simulated.NowMs()) + " (" + std::to_string(simulated.NowMs()) +
+                                 " ms), not counting time spent at messages.",
+                             width)
+                 << "\n";
         }
-        if (!events) io.out << Cp1252ToUtf8(verdictText) << "\n";
+        if (!events) io.out << Cp1252ToUtf8(WrapText(verdictText, width)) << "\n";
         return finish(VerdictName(verdict), ExitStatusFor(verdict));
     } catch (const RunCancelled&) {
         finish("interrupted", kExitCancelled);
@@ -865,6 +995,23 @@ int Simulate(Args& args, CliIo& io) {
     std::unique_ptr<SimulatedDevice> device =
         update ? MakeFileDevice(*update, update->winPort, behaviour) : MakeAnySysExDevice(behaviour);
     DeviceSimulator simulator(*connection, *device, name);
+    // What arrives, while it arrives: on a terminal one line redrawn in place, otherwise a line
+    // for each step of the update.
+    std::string shownLine, shownStep = device->StepLine();
+    simulator.OnArrival([&](const SimulatedDevice& seen) {
+        if (io.outIsTty) {
+            const std::string line = seen.ArrivedLine();
+            if (line == shownLine) return;
+            shownLine = line;
+            const std::size_t width = io.columns ? io.columns() : 80;
+            io.out << "\r" << line.substr(0, width > 1 ? width - 1 : 1) << "\x1b[K" << std::flush;
+        } else {
+            const std::string step = seen.StepLine();
+            if (step == shownStep) return;
+            shownStep = step;
+            io.out << step << "\n" << std::flush;
+        }
+    });
     io.out << "Simulating '" << name << "' on " << MidiApiShortName(*connection)
            << (update ? ", checking what arrives against '" + path + "'" : std::string(", taking any SysEx"))
            << "; Ctrl-C stops.\n"
@@ -873,6 +1020,7 @@ int Simulate(Args& args, CliIo& io) {
         io.err << "midiupdate: could not open the virtual MIDI ports '" << name << "'\n";
         return kExitFailed;
     }
+    if (!shownLine.empty()) io.out << "\n";
     io.out << device->Report();
     io.out << "Messages: " << simulator.MessagesIn() << " in, " << simulator.MessagesOut() << " out\n";
     return device->Satisfied() ? kExitOk : kExitFailed;
@@ -917,7 +1065,7 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             io.out << text;
             return kExitOk;
         }
-        if (command == "--version") {
+        if (command == "--version" || command == "-V") {
             io.out << "midiupdate " << MIDIUPDATE_VERSION << "\n";
             return kExitOk;
         }
@@ -935,7 +1083,7 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
             if (command == "pack") return Pack(args, io);
             if (command == "unpack") return Unpack(args, io);
             if (command == "send") return Send(args, io);
-            if (command == "ports") return Ports(args, io);
+            if (command == "ports" || command == "list") return Ports(args, io);
             if (command == "simulate") return Simulate(args, io);
         } catch (const RunCancelled&) {
             io.out.flush();
@@ -946,10 +1094,12 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
         command.clear();  // show every command's usage
         Usage("unknown command: " + unknown);
     } catch (const UsageError& e) {
-        // The one thing that was wrong, and the usage of that command only.
-        io.err << "midiupdate: " << e.text << "\n" << CommandUsage(command)
-               << "(midiupdate help " << (CommandHelp(command).empty() ? std::string() : command + " ")
-               << "explains more)\n";
+        // The one thing that was wrong, and where the command's usage is.
+        io.err << "midiupdate: " << e.text << "\n";
+        if (!CommandHelp(command).empty() && command != "help")
+            io.err << "See 'midiupdate help " << command << "' for its options.\n";
+        else
+            io.err << "See 'midiupdate help' for the commands.\n";
         return kExitUsage;
     } catch (const std::exception& e) {
         // Reaching here has unwound the command, closing any port it had open.

@@ -29,6 +29,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitUnconfirmed = 3;
+constexpr int kExitDeclined = 4;  // the person said no at "Update now?" or chose no port: nothing sent
 constexpr int kExitCancelled = 130;
 
 // Runs one command line (without the program name) and returns the exit status.

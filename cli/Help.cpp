@@ -23,6 +23,7 @@ const char* const kExitStatuses =
     "       reported an error, or its version differs from the file's\n"
     "  2    bad command line, or a send that would have to ask without a terminal\n"
     "  3    sent, but not confirmed by the device\n"
+    "  4    nothing sent: the answer to \"Update now?\" was not yes, or no port was chosen\n"
     "  130  interrupted (the port is closed on the way out)\n";
 
 const CommandText kCommands[] = {
@@ -44,8 +45,9 @@ const CommandText kCommands[] = {
      "                --portion FILE.syx[@DELAY_MS]...\n",
      "Writes an update file from SysEx portion files, in the order given. The output is written to\n"
      "a temporary file beside OUT.upd and renamed into place only when it is complete, so a failure\n"
-     "never leaves a fragment. Afterwards it prints what it wrote, as info does, and warns about a\n"
-     "portion that is not well-formed SysEx.\n"
+     "never leaves a fragment, and never over one of its own inputs. Afterwards it prints what it\n"
+     "wrote, as info does, and warns (on standard error) about a portion that is empty or not\n"
+     "well-formed SysEx and a picture that is not a PNG.\n"
      "\n"
      "  -o, --output OUT     the update file to write\n"
      "  --product NAME       the product; also the port name looked for when no settings name one\n"
@@ -68,14 +70,19 @@ const CommandText kCommands[] = {
      "  delay        pause after each chunk in ms (default 200)\n"
      "  unprepdelay  pause after each chunk's buffer is released, in ms (default 100)\n"
      "  chunks       yes or no: frame every chunk as one SysEx message (default yes)\n"
-     "  Keys are case-sensitive; unknown keys are ignored. Example:\n"
+     "  Keys are case-sensitive. The programs ignore keys they do not know; pack refuses them,\n"
+     "  and values a key cannot take. Example:\n"
      "    --port-settings 'win:x:name:Pad$Pad MIDI 1:ideal:512:chunks:no'\n"},
-    {"unpack", "midiupdate unpack FILE -o DIR\n",
+    {"unpack", "midiupdate unpack FILE -o DIR [--force]\n",
      "Writes the parts of an update file into DIR: each portion as portion-N.syx, the picture as\n"
-     "image.bin, the port settings as port-settings-N.txt and the Mac port names as mac-names.txt,\n"
-     "and prints the pack command line that rebuilds an equivalent update file from them.\n"
+     "image.png (image.bin when it is not a PNG) and the port settings as port-settings.txt, and\n"
+     "prints the pack command line that rebuilds an equivalent update file from them (the Mac\n"
+     "port names are in that command line).\n"
      "\n"
-     "  -o, --output DIR     the folder to write (made when missing)\n"},
+     "  -o, --output DIR     the folder to write (made when missing); a folder that holds files\n"
+     "                       is refused unless --force is given\n"
+     "  -f, --force          write into a folder that is not empty, replacing files of the same\n"
+     "                       names\n"},
     {"send",
      "midiupdate send FILE [--port NAME | --virtual[=BEHAVIOUR] | --dry-run] [--yes] [--events]\n"
      "                [--ideal N] [--max N] [--delay MS] [--unprep-delay MS] [--chunks yes|no]\n"
@@ -89,8 +96,9 @@ const CommandText kCommands[] = {
      "device's status and pauses as the file says; at the end it asks the device for its firmware\n"
      "version when the status alone is not conclusive, and prints the verdict.\n"
      "\n"
-     "  --port NAME          look for this MIDI port instead of the file's port names; a raw SysEx\n"
-     "                       file names none, so on a terminal a numbered list is offered\n"
+     "  --port NAME          look for this MIDI port instead of the file's port names (or the\n"
+     "                       output of that id as ports lists it: #0 or 0); a raw SysEx file\n"
+     "                       names none, so on a terminal a numbered list is offered\n"
      "  --virtual[=B]        send to the built-in virtual device; B is a comma-separated list of\n"
      "                         status=accept|fail|none|install:N   its status after each portion\n"
      "                         identity=MAJOR.MINOR|none           its Identity Reply\n"
@@ -109,7 +117,8 @@ const CommandText kCommands[] = {
      "  --api NAME           the MIDI system: alsa, jack or coremidi; default the first available\n"},
     {"ports", "midiupdate ports [--api alsa|jack|coremidi]\n",
      "Lists the MIDI output and input ports as the port search sees them: id, name, and whether\n"
-     "the search would skip it (the system's own synthesizer and mapper, through ports).\n"},
+     "the search would skip it (the system's own synthesizer and mapper, through ports).\n"
+     "midiupdate list does the same; send --port takes an output's id (#0 or 0) for its name.\n"},
     {"simulate",
      "midiupdate simulate [FILE] [--name NAME] [--virtual=BEHAVIOUR] [--timeout SECONDS]\n"
      "                    [--api alsa|jack|coremidi]\n",
@@ -117,15 +126,25 @@ const CommandText kCommands[] = {
      "behave as the virtual device of send --virtual, checking every byte received against FILE.\n"
      "Without a file it accepts any SysEx and answers after a quiet second. Channel messages\n"
      "outside SysEx and real-time messages are ignored, as an instrument in update mode ignores\n"
-     "them (unless FILE puts them on the wire there), and counted apart. It prints what it\n"
-     "received and its verdict, and stops on Ctrl-C or after the time-out. Makers can try an\n"
-     "update file with it before they ship it.\n"},
+     "them (unless FILE puts them on the wire there), and counted apart. While it runs it shows\n"
+     "what has arrived (one line on a terminal, a line per portion otherwise); a new update that\n"
+     "begins after an interrupted one is checked from its start. It stops on Ctrl-C or after the\n"
+     "time-out and prints what it received and its verdict. Makers can try an update file with\n"
+     "it before they ship it.\n"
+     "\n"
+     "  --name NAME          the name of its ports; by default the update's first port name, else\n"
+     "                       its product, and \"SysEx Device\" without a file\n"
+     "  --virtual=B          how it answers, as send --virtual takes it (status=..., identity=...,\n"
+     "                       offline=..., answer=..., drop=...; see midiupdate help send)\n"
+     "  --timeout SECONDS    stop after this long (by default it runs until Ctrl-C)\n"
+     "  --api NAME           the MIDI system: alsa, jack or coremidi; default the first available\n"},
     {"help", "midiupdate help [COMMAND]\n", "Explains a command, or lists them all.\n"},
 };
 
 const CommandText* Find(const std::string& command) {
+    const std::string name = command == "list" ? "ports" : command;  // as other port lists call it
     for (const CommandText& c : kCommands)
-        if (command == c.name) return &c;
+        if (name == c.name) return &c;
     return nullptr;
 }
 
@@ -135,7 +154,7 @@ std::string CommandUsage(const std::string& command) {
     if (const CommandText* c = Find(command)) return std::string("usage: ") + c->usage;
     std::string all = "usage:\n";
     for (const CommandText& c : kCommands) all += std::string("  ") + c.usage;
-    all += "  midiupdate --version\n";
+    all += "  midiupdate --version | -V\n";
     return all;
 }
 

@@ -70,6 +70,40 @@ std::string FormatDuration(std::uint64_t ms) {
     return buffer;
 }
 
+std::string WrapText(const std::string& text, std::size_t width) {
+    if (width == 0) return text;
+    std::string out;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        // One line of the text, broken at its spaces; a space where it breaks is dropped.
+        std::size_t column = 0;
+        for (std::size_t at = start;;) {
+            std::size_t wordEnd = text.find(' ', at);
+            if (wordEnd == std::string::npos || wordEnd > end) wordEnd = end;
+            const std::size_t length = wordEnd - at;
+            if (at > start) {  // a space stood before this word
+                if (column > 0 && column + 1 + length > width) {
+                    out += '\n';
+                    column = 0;
+                } else {
+                    out += ' ';
+                    ++column;
+                }
+            }
+            out.append(text, at, length);
+            column += length;
+            if (wordEnd >= end) break;
+            at = wordEnd + 1;
+        }
+        if (end == text.size()) break;
+        out += '\n';
+        start = end + 1;
+    }
+    return out;
+}
+
 std::string TerminalReporter::BarLine(bool indeterminate, float fraction, unsigned tick,
                                       const std::string& status, long long secondsLeft,
                                       std::size_t width) {
@@ -99,8 +133,13 @@ std::string TerminalReporter::BarLine(bool indeterminate, float fraction, unsign
     // becomes UTF-8.
     std::string shown;
     for (char c : status) shown += (c == '\n' ? ' ' : c);
+    const std::size_t statusAt = line.size() + 2;
     line += "  " + shown;
-    if (line.size() > width) line.resize(width);
+    if (line.size() > width) {
+        // At the last word that fits whole, where there is one.
+        const std::size_t space = line.rfind(' ', width);
+        line.resize(space != std::string::npos && space > statusAt ? space : width);
+    }
     return Cp1252ToUtf8(line);
 }
 
@@ -199,9 +238,18 @@ void TerminalReporter::BlockingMessage(const std::string& text) {
         Event();
         if (lineOpen) out << "\n";
         lineOpen = false;
-        out << "\n" << Cp1252ToUtf8(text) << "\n\n" << std::flush;
+        const std::string shown = tty ? WrapText(text, columns ? columns() : kDefaultColumns) : text;
+        out << "\n" << Cp1252ToUtf8(shown) << "\n\n" << std::flush;
     }
     ack.Wait();
+}
+
+void TerminalReporter::Note(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (lineOpen) out << "\n";
+    lineOpen = false;
+    out << text << std::flush;
+    if (tty) Draw();
 }
 
 void TerminalReporter::StartTicker() {

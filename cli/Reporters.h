@@ -90,6 +90,9 @@ public:
     void Error(const std::string& text) override;
     void Completed(const std::string& text) override;
     void BlockingMessage(const std::string& text) override;
+    // Text (UTF-8, whole lines) that the run's caller has to say meanwhile; on a terminal the bar
+    // comes back below it.
+    void Note(const std::string& text);
 
     // The bar line for the given state (no carriage return), at most `width` characters: a
     // narrow terminal gets a shorter bar and a cut status. Texts are code page 1252; the line is
@@ -128,6 +131,11 @@ private:
     std::condition_variable tickerWake;
     bool tickerStop = false;
 };
+
+// Text broken into lines of at most `width` columns at spaces, one column per byte (code page
+// 1252 text, or UTF-8 that is ASCII); its own line breaks stay, and a word longer than a line
+// stays whole on a line of its own. A width of 0 leaves the text as it is.
+std::string WrapText(const std::string& text, std::size_t width);
 
 // "1h 02m", "3m 05s", "42s".
 std::string FormatDuration(std::uint64_t ms);

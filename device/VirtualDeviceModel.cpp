@@ -284,6 +284,7 @@ void VirtualDeviceModel::Receive(const std::uint8_t* data, std::size_t length, s
         IdentityRequested(nowMs);
         return;
     }
+    if (BeginsANewUpdate(data, length)) StartOver();
     receivingAtMs = nowMs;
     const std::uint64_t unexpectedBefore = stats.bytesUnexpected;
     IgnoredMessages ignored;
@@ -414,6 +415,35 @@ void VirtualDeviceModel::Schedule(std::uint64_t atMs, std::vector<std::uint8_t> 
     auto at = std::upper_bound(pending.begin(), pending.end(), atMs,
                                [](std::uint64_t t, const Pending& p) { return t < p.atMs; });
     pending.insert(at, Pending{atMs, std::move(message), rebootsAfter});
+}
+
+// A host stopped part-way (Ctrl-C, a cable pulled) that runs the update again begins with the
+// first portion, and an interrupted device is back in update mode: what arrives is the start of
+// the first portion where the interrupted run's next bytes were expected.
+bool VirtualDeviceModel::BeginsANewUpdate(const std::uint8_t* data, std::size_t length) const {
+    std::size_t first = 0;
+    while (first < expectedWire.size() && expectedWire[first].empty()) ++first;
+    const bool partWay = portionIndex < expectedWire.size() && (portionIndex > first || portionOffset > 0);
+    if (!partWay || Expects(data, length)) return false;
+    const std::vector<std::uint8_t>& start = expectedWire[first];
+    return start.size() >= length && std::equal(data, data + length, start.begin());
+}
+
+// The interrupted run is forgotten: what the device reports is the new run.
+void VirtualDeviceModel::StartOver() {
+    LogMessage("VirtualDevice: a new update begins after an interrupted one; starting over\n");
+    const Stats before = stats;
+    stats = Stats{};
+    stats.restarts = before.restarts + 1;
+    stats.identityRequests = before.identityRequests;
+    stats.sendsWhileClosed = before.sendsWhileClosed;
+    wire.clear();
+    pending.clear();
+    portionIndex = 0;
+    portionOffset = 0;
+    portionIntact = true;
+    input.Restart();
+    SkipEmptyPortions();
 }
 
 void VirtualDeviceModel::SkipEmptyPortions() {

@@ -111,6 +111,7 @@ public:
         std::uint64_t bytesUnexpected = 0;  // received after the last portion was complete
         std::uint64_t bytesLostInDrop = 0;  // arrived while the device was going away mid-portion
         IgnoredMessages ignored;            // set aside: neither firmware nor unexpected
+        std::uint32_t restarts = 0;         // new updates begun after an interrupted one
     };
     const Stats& GetStats() const { return stats; }
     // A host tried to send while the device was away: the bytes never arrived.
@@ -136,6 +137,8 @@ private:
     void Schedule(std::uint64_t atMs, std::vector<std::uint8_t> message, bool rebootsAfter = false);
     void GoOffline(std::uint64_t fromMs);
     void SkipEmptyPortions();
+    bool BeginsANewUpdate(const std::uint8_t* data, std::size_t length) const;
+    void StartOver();
     void PortionReceived(bool intact, std::uint64_t nowMs);
     void ReceiveByte(std::uint8_t b, std::uint64_t nowMs);
     bool Expects(const std::uint8_t* bytes, std::size_t length) const override;

@@ -35,6 +35,10 @@ public:
                              static_cast<unsigned long long>(s.bytesUnexpected),
                              static_cast<unsigned>(s.identityRequests));
         text += IgnoredMessagesText(s.ignored);
+        if (s.restarts != 0)
+            text += FormatString("Started over %u time%s: a new update began after an interrupted one; the "
+                                 "counts above are the last one's\n",
+                                 static_cast<unsigned>(s.restarts), s.restarts == 1 ? "" : "s");
         if (Satisfied())
             text += "Verdict: every byte arrived as the file says.\n";
         else if (s.portionsCorrupt != 0 || s.bytesUnexpected != 0)
@@ -46,6 +50,25 @@ public:
     bool Satisfied() const override {
         const VirtualDeviceModel::Stats& s = model.GetStats();
         return model.AllPortionsReceived() && s.portionsCorrupt == 0 && s.bytesUnexpected == 0;
+    }
+    std::string ArrivedLine() const override {
+        const VirtualDeviceModel::Stats& s = model.GetStats();
+        return FormatString("Received %llu of %llu bytes; portions complete: %u of %u",
+                            static_cast<unsigned long long>(s.bytesReceived),
+                            static_cast<unsigned long long>(model.WireBytesExpected()),
+                            static_cast<unsigned>(s.portionsCompleted),
+                            static_cast<unsigned>(model.PortionsExpected()));
+    }
+    std::string StepLine() const override {
+        const VirtualDeviceModel::Stats& s = model.GetStats();
+        std::string line = FormatString("Portions complete: %u of %u, %u corrupt",
+                                        static_cast<unsigned>(s.portionsCompleted),
+                                        static_cast<unsigned>(model.PortionsExpected()),
+                                        static_cast<unsigned>(s.portionsCorrupt));
+        if (s.restarts != 0)
+            line += FormatString(" (started over %u time%s)", static_cast<unsigned>(s.restarts),
+                                 s.restarts == 1 ? "" : "s");
+        return line;
     }
 
 private:
@@ -78,6 +101,7 @@ public:
         if (!waiting || nowMs < lastByteMs + kQuietMs) return;
         waiting = false;
         ++reports;
+        messagesAtReport = messages;
         std::uint64_t at = nowMs;
         const bool reboots = behaviour.offlineMs > 0;
         switch (behaviour.status) {
@@ -123,6 +147,14 @@ public:
         return text;
     }
     bool Satisfied() const override { return messages > 0; }
+    std::string ArrivedLine() const override {
+        return FormatString("Received %llu bytes, %llu complete SysEx messages",
+                            static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(messages));
+    }
+    std::string StepLine() const override {
+        return FormatString("Answered %u time%s, after %llu SysEx messages", static_cast<unsigned>(reports),
+                            reports == 1 ? "" : "s", static_cast<unsigned long long>(messagesAtReport));
+    }
 
 private:
     struct Due {
@@ -155,6 +187,7 @@ private:
     std::uint64_t bytes = 0;
     std::uint64_t messages = 0;
     std::uint32_t reports = 0;
+    std::uint64_t messagesAtReport = 0;
     std::uint32_t identityRequests = 0;
     std::uint64_t offlineFromMs = 0;
     std::uint64_t offlineUntilMs = 0;
@@ -213,6 +246,7 @@ void DeviceSimulator::TakeArrived(std::uint64_t nowMs) {
 void DeviceSimulator::Step(std::uint64_t nowMs) {
     TakeArrived(nowMs);
     device.Tick(nowMs);
+    if (onArrival) onArrival(device);
     for (const std::vector<std::uint8_t>& message : device.TakeDue(nowMs)) {
         if (!open) continue;  // a device that is away says nothing
         ++messagesOut;

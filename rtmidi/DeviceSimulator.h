@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,10 @@ public:
     virtual void StartReboot(std::uint64_t nowMs) = 0;
     // Lines telling what arrived, and the verdict.
     virtual std::string Report() const = 0;
+    // While it runs: one line on what has arrived so far, and one that changes only when a step
+    // of the update is done (a portion received, or for a device without a file, an answer).
+    virtual std::string ArrivedLine() const = 0;
+    virtual std::string StepLine() const = 0;
     // True when what arrived is what the device expected.
     virtual bool Satisfied() const = 0;
 };
@@ -53,6 +58,10 @@ public:
     // them. A cancellation (Ctrl-C) ends it normally. False when the ports could not be opened.
     bool Run(std::uint64_t timeoutMs);
 
+    // Called on Run's thread after each look at the input, to show what the device has seen so
+    // far (the lines change only when something arrived or was answered).
+    void OnArrival(std::function<void(const SimulatedDevice&)> callback) { onArrival = std::move(callback); }
+
     std::uint64_t MessagesIn() const { return messagesIn; }
     std::uint64_t MessagesOut() const { return messagesOut; }
 
@@ -71,6 +80,7 @@ private:
     std::uint64_t messagesIn = 0;
     std::uint64_t messagesOut = 0;
 
+    std::function<void(const SimulatedDevice&)> onArrival;
     std::mutex arrivedLock;  // filled on the MIDI system's thread, emptied by Run
     std::deque<std::vector<std::uint8_t>> arrived;
 };

@@ -122,11 +122,25 @@ TEST(Info, AFileThatFailsToLoadEndsStandardErrorWithTheLoadersMessage) {
     }
 }
 
-TEST(Info, AMissingFileSaysWhyAndFailsAsABadHeader) {
-    CliRun run = RunMidiUpdate({"info", "/nonexistent/file.upd"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("No such file"), std::string::npos) << run.err;
-    EXPECT_EQ(run.LastErrLine(), "Update file was invalid (bad header).");
+TEST(Info, AFileThatCannotBeReadOrIsNoRawSysExSaysWhy) {
+    TempDir dir;
+    const std::string noise = dir.Write("fw.syx", {0x12, 0x34, 0x56});
+    const std::string empty = dir.Write("empty.SYX", {});
+    const struct {
+        std::string path;
+        std::string err;
+    } cases[] = {
+        {"/nonexistent/file.upd", "midiupdate: could not open '/nonexistent/file.upd': No such file or directory\n"},
+        {noise, "midiupdate: could not load '" + noise + "':\nUpdate file was invalid (bad header).\n"
+                "midiupdate: a raw SysEx file begins with F0, but '" + noise + "' begins with 12 34 56\n"},
+        {empty, "midiupdate: could not load '" + empty + "':\nUpdate file was invalid (bad header).\n"
+                "midiupdate: a raw SysEx file begins with F0, and '" + empty + "' is empty\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = RunMidiUpdate({"info", c.path});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 TEST(Pack, WritesAFileThatLoadsBackAsTheSameRecord) {
@@ -170,13 +184,47 @@ TEST(Pack, RefusesIncompleteOrMalformedCommandLines) {
         {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx + "@soon"},
         {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--bogus"},
         {"pack", "-o"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.70000", "--portion", syx},
+        // Settings text that cannot mean anything to the programs.
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "mac:x:ideal:5"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:Ideal:5"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:ideal:abc"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:ideal:0"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:delay:9999999999"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:chunks:maybe"},
+        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:max"},
     };
     for (const auto& args : bad) {
         CliRun run = RunMidiUpdate(args);
         EXPECT_EQ(run.status, 2) << args.back();
-        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+        EXPECT_NE(run.err.find("See 'midiupdate help"), std::string::npos);
     }
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(Pack, PrintsWhatItWroteAndWarnsAboutWhatLooksWrong) {
+    TempDir dir;
+    const std::string good = dir.Write("good.syx", SysExMessage(8));
+    const std::string empty = dir.Write("empty.syx", {});
+    const std::string noise = dir.Write("noise.syx", {0x12, 0x9A, 0x33});
+    const std::string picture = dir.Write("pic.jpg", {0xFF, 0xD8, 0xFF});
+    const std::string out = dir.File("made.upd");
+
+    const CliRun clean = RunMidiUpdate({"pack", "-o", out, "--product", "Pad", "--version", "1.5", "--portion", good});
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.out, RunMidiUpdate({"info", out}).out);  // the stored version: 1.05
+    EXPECT_NE(clean.out.find("Version:     1.05\n"), std::string::npos) << clean.out;
+    EXPECT_EQ(clean.err, "");
+
+    const CliRun odd = RunMidiUpdate({"pack", "-o", out, "--product", "Pad", "--version", "1.5", "--image", picture,
+                                      "--portion", empty, "--portion", noise, "--portion", good});
+    ASSERT_EQ(odd.status, 0) << odd.err;
+    EXPECT_EQ(CliRun::Lines(odd.err),
+              (std::vector<std::string>{
+                  "midiupdate: warning: the picture is not a PNG image; the programs show only PNG",
+                  "midiupdate: warning: portion #1 (" + empty + ") is empty",
+                  "midiupdate: warning: portion #2 (" + noise + "): 3 bytes outside SysEx messages"}));
+    EXPECT_NE(odd.out.find("Portions:    3\n"), std::string::npos) << odd.out;
 }
 
 TEST(Pack, AMissingPortionFileFailsWithoutWritingAnything) {
@@ -195,11 +243,13 @@ TEST(CommandLine, HelpVersionAndBadCommands) {
     CliRun version = RunMidiUpdate({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("midiupdate ", 0), 0u);
+    EXPECT_EQ(RunMidiUpdate({"-V"}).out, version.out);
+    EXPECT_EQ(RunMidiUpdate({"help", "list"}).out, RunMidiUpdate({"help", "ports"}).out);
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"frobnicate"}, {"info"}, {"info", "a", "b"},
                                                                     {"info", "--xml", "a"}, {"--log"}}) {
         CliRun run = RunMidiUpdate(args);
         EXPECT_EQ(run.status, 2);
-        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+        EXPECT_NE(run.err.find("See 'midiupdate help"), std::string::npos);
     }
 }
 

@@ -81,3 +81,58 @@ TEST(NothingLost, LoadingInspectingAndSendingChangeNoFileAndCreateNone) {
     EXPECT_EQ(filesAfter.times, filesBefore.times);
     EXPECT_TRUE(fs::is_empty(workDir));
 }
+
+// What would overwrite an input or a folder's files is refused with the reason, before anything
+// is written: the folder is as it was.
+TEST(NothingLost, WritesThatWouldReplaceAnInputOrAFolderAreRefused) {
+    TempDir dir;
+    const std::string syx = dir.Write("p1.syx", SysExMessage(40));
+    dir.Write("pic.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 7});
+    UpdateFileContents c;
+    c.productName = "Pad";
+    c.portions.push_back({SysExMessage(30), 0});
+    const std::string upd = dir.WriteUpdate("fw.upd", c);
+    fs::create_directories(dir.File("parts"));
+    dir.Write("parts/notes.txt", {'k', 'e', 'e', 'p'});
+    std::error_code noLinks;
+    fs::create_symlink(syx, dir.File("link.syx"), noLinks);
+
+    const std::vector<std::string> pack = {"pack", "--product", "P", "--version", "1.0"};
+    const auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = pack;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const char* reason;
+    } cases[] = {
+        {"output is a portion", with({"-o", syx, "--portion", syx}), "is a portion given with --portion"},
+        {"the same portion spelt otherwise", with({"-o", dir.File("./parts/../p1.syx"), "--portion", syx + "@10"}),
+         "is a portion given with --portion"},
+        {"output is the picture", with({"-o", dir.File("pic.png"), "--image", dir.File("pic.png"), "--portion", syx}),
+         "is the picture given with --image"},
+        {"unpack into a folder with files", {"unpack", upd, "-o", dir.File("parts")}, "is not empty"},
+    };
+    const Snapshot before = Take(fs::path(upd).parent_path());
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        const CliRun run = RunMidiUpdate(row.args);
+        EXPECT_EQ(run.status, kExitUsage);
+        EXPECT_NE(run.err.find(row.reason), std::string::npos) << run.err;
+    }
+    if (!noLinks) {
+        const CliRun run = RunMidiUpdate(with({"-o", dir.File("link.syx"), "--portion", syx}));
+        EXPECT_EQ(run.status, kExitUsage) << "through a link";
+    }
+    const Snapshot after = Take(fs::path(upd).parent_path());
+    EXPECT_EQ(after.names, before.names);
+    EXPECT_EQ(after.contents, before.contents);
+    EXPECT_EQ(after.times, before.times);
+
+    // Asked for, unpack writes into the folder and keeps the files it does not write.
+    ASSERT_EQ(RunMidiUpdate({"unpack", upd, "-o", dir.File("parts"), "--force"}).status, kExitOk);
+    EXPECT_EQ(ReadBytes(dir.File("parts/notes.txt")), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_TRUE(fs::exists(dir.File("parts/portion-1.syx")));
+}

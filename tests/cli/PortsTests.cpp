@@ -16,22 +16,29 @@ class ListedSystem : public MidiSystem {
 public:
     std::vector<MidiPortEntry> outputs, inputs;
     std::vector<PortSettings>* made = nullptr;
+    unsigned absentChecks = 0;  // the port's device appears only after this many checks
 
     std::string Name() const override { return "test"; }
     std::vector<MidiPortEntry> OutputPorts() override { return outputs; }
     std::vector<MidiPortEntry> InputPorts() override { return inputs; }
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override {
         if (made) made->push_back(settings);
-        return std::make_unique<DeadPort>();
+        return std::make_unique<DeadPort>(absentChecks);
     }
 
 private:
     // Takes everything and never answers: a run ends unconfirmed.
     class DeadPort : public MidiPort {
     public:
+        explicit DeadPort(unsigned absentChecks) : absentChecks(absentChecks) {}
         std::int32_t GetIdealChunkSize() override { return 1024; }
         std::int32_t GetMaxChunkSize() override { return 3072; }
-        bool IsConnected() override { return true; }
+        bool IsConnected() override {
+            if (absentChecks == 0) return true;
+            --absentChecks;
+            return false;
+        }
+        unsigned absentChecks;
         void Disconnect() override {}
         void Send(const std::uint8_t*, std::uint32_t) override {}
     };
@@ -67,6 +74,12 @@ TEST(Ports, ListsBothDirectionsWithIdsAndWhatTheSearchSkips) {
               "  #1  '2- Foo'\n"
               "MIDI input ports (test):\n"
               "  #0  'Foo In'\n");
+}
+
+TEST(Ports, ListIsTheSameCommand) {
+    ListedSystem system;
+    system.outputs = {{0, "Foo", false}};
+    EXPECT_EQ(RunWith({"list"}, Fixed(system)).out, RunWith({"ports"}, Fixed(system)).out);
 }
 
 TEST(Ports, NoPortsAtAllIsNotAnError) {
@@ -142,10 +155,15 @@ INSTANTIATE_TEST_SUITE_P(
                        kExitUnconfirmed, {"2- Foo"}, ""},
         PortChoiceCase{"RawFileWithPortOption", true, {"--port", "Foo"}, false, "", kExitUnconfirmed, {"Foo"}, ""},
         PortChoiceCase{"RawFileChoiceOnATerminal", true, {}, true, "2\n", kExitUnconfirmed, {"2- Foo"}, ""},
-        PortChoiceCase{"RawFileNoChoiceCancels", true, {}, true, "\n", kExitFailed, {}, "Update canceled"},
-        PortChoiceCase{"RawFileChoiceOutOfRangeCancels", true, {}, true, "3\n", kExitFailed, {}, "Update canceled"},
-        PortChoiceCase{"RawFileWithoutATerminalFailsClearly", true, {}, false, "", kExitFailed, {},
-                       "there is no terminal to ask on"}),
+        PortChoiceCase{"RawFileNoChoiceCancels", true, {}, true, "\n", kExitDeclined, {}, "Update canceled"},
+        PortChoiceCase{"RawFileChoiceOutOfRangeCancels", true, {}, true, "3\n", kExitDeclined, {}, "Update canceled"},
+        PortChoiceCase{"RawFileWithoutATerminalIsRefused", true, {}, false, "", kExitUsage, {},
+                       "there is no terminal to ask on"},
+        PortChoiceCase{"PortIdAsPortsPrintsIt", true, {"--port", "#1"}, false, "", kExitUnconfirmed, {"2- Foo"}, ""},
+        PortChoiceCase{"PortIdWithoutItsSign", false, {"--port", "0"}, false, "", kExitUnconfirmed,
+                       {"Microsoft GS Wavetable Synth"}, ""},
+        PortChoiceCase{"PortIdThatIsNotListed", true, {"--port", "#7"}, false, "", kExitFailed, {},
+                       "there is no output port #7 (test)"}),
     [](const ::testing::TestParamInfo<PortChoiceCase>& info) { return std::string(info.param.name); });
 
 TEST(PortChoice, TheNumberedListShowsEveryOutputPort) {
@@ -156,6 +174,29 @@ TEST(PortChoice, TheNumberedListShowsEveryOutputPort) {
     CliRun run = RunWith({"send", path, "--yes"}, Fixed(system), "\n", true);
     EXPECT_EQ(run.out.substr(0, run.out.find("Port number")),
               "Please select a MIDI port:\n  1) Microsoft GS Wavetable Synth\n  2) 2- Foo\n");
+}
+
+// A port that is not there yet is waited for; after the first round of checks the person learns,
+// once, what is looked for and what there is.
+TEST(PortChoice, AMissingPortIsWaitedForAndNamedOnce) {
+    TempDir dir;
+    const std::string path = dir.Write("fw.syx", SysExMessage(40));
+    ListedSystem system;
+    system.outputs = {{0, "Foo", false}};
+    system.inputs = {{0, "Foo In", false}};
+    system.absentChecks = 30;  // nearly three rounds
+    SimulatedClock clock;
+    ScopedClock use(clock);
+    const CliRun run = RunWith({"send", path, "--port", "Nothing Here", "--yes"}, Fixed(system));
+    EXPECT_EQ(run.status, kExitUnconfirmed) << run.err;
+    const std::string note =
+        "midiupdate: no MIDI port matches yet; still looking for a MIDI port named \"Nothing Here\" (test), as "
+        "the device may still be starting its update mode. Ctrl-C stops.\n"
+        "Output ports now:\n  #0  'Foo'\nInput ports now:\n  #0  'Foo In'\n";
+    const std::size_t at = run.out.find(note);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(note, at + 1), std::string::npos) << "said more than once";
+    EXPECT_LT(run.out.find("Looking for"), at);
 }
 
 // Before a real device is updated the person at the terminal says yes; without one, --yes must.
@@ -179,8 +220,8 @@ TEST(SendConfirmation, AsksBeforeARealDeviceIsUpdated) {
         const char* errPart;
     } cases[] = {
         {"no terminal", {"send", path}, false, "", kExitUsage, "nothing was sent"},
-        {"answered no", {"send", path}, true, "n\n", kExitFailed, "Update canceled"},
-        {"answered with Enter", {"send", path}, true, "\n", kExitFailed, "Update canceled"},
+        {"answered no", {"send", path}, true, "n\n", kExitDeclined, "Update canceled"},
+        {"answered with Enter", {"send", path}, true, "\n", kExitDeclined, "Update canceled"},
         {"answered yes", {"send", path}, true, "y\n", kExitUnconfirmed, ""},
         {"--yes", {"send", path, "--yes"}, false, "", kExitUnconfirmed, ""},
         {"file on standard input", {"send", "-"}, false, fileBytes, kExitUsage, "nothing was sent"},
@@ -253,6 +294,22 @@ TEST_F(WinmmCommands, ARawFileSentToThePortPickedByItsListedName) {
     EXPECT_EQ(run.status, kExitOk) << run.err;
     EXPECT_EQ(model.Wire(), firmware);
     EXPECT_TRUE(winmm_layer::SentOn(0).empty());
+}
+
+// A chunk the system refused is never reported as sent, though the device accepts what it got.
+TEST_F(WinmmCommands, ARefusedChunkEndsInTheErrorVerdict) {
+    TempDir dir;
+    const std::string path = dir.Write("fw.syx", SysExMessage(600));
+    std::ifstream file(path, std::ios::binary);
+    const Update update(file);
+    VirtualDeviceModel model(update, update.winPort, ParseDeviceBehaviour("status=none"));
+    const int out = winmm_layer::AddOutput("Pad");
+    const int in = winmm_layer::AddInput("Pad");
+    winmm_layer::AttachModel(&model, out, in);
+    winmm_layer::FailCall(winmm_layer::Call::LongMsg, MMSYSERR_NOMEM);
+    CliRun run = RunWith({"send", path, "--port", "Pad", "--yes"}, Winmm());
+    EXPECT_EQ(run.status, kExitFailed) << run.out;
+    EXPECT_NE(run.out.find("There was an error sending the update file."), std::string::npos) << run.out;
 }
 
 }  // namespace

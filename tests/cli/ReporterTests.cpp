@@ -12,11 +12,30 @@ TEST(TerminalBar, ShowsTheFractionTheTimeLeftAndTheStatusOnOneLine) {
     EXPECT_EQ(line, "[###############...............]  50%  1m 15s left  Sent 1.5KB of 4.9KB");
     // Out-of-range fractions are drawn clamped; no time left is shown when unknown.
     EXPECT_EQ(TerminalReporter::BarLine(false, 1.7f, 0, "x", -1, 100), "[" + std::string(30, '#') + "] 100%  x");
-    // A status with line breaks stays on one line, and the whole line is cut to the width.
+    // A status with line breaks stays on one line, cut after the last word that fits whole; a
+    // word longer than the room is cut at the width.
     std::string cut = TerminalReporter::BarLine(true, 0.0f, 3, "one\ntwo" + std::string(200, 'z'), -1, 60);
-    EXPECT_EQ(cut.size(), 60u);
     EXPECT_EQ(cut.find('\n'), std::string::npos);
-    EXPECT_NE(cut.find("one two"), std::string::npos);
+    EXPECT_EQ(cut.substr(cut.size() - 5), "  one");
+    EXPECT_EQ(TerminalReporter::BarLine(true, 0.0f, 3, std::string(200, 'z'), -1, 60).size(), 60u);
+}
+
+TEST(TerminalText, IsWrappedAtSpacesToTheWidth) {
+    const struct {
+        const char* text;
+        std::size_t width;
+        const char* wrapped;
+    } cases[] = {
+        {"Keep the synth switched on until the update is complete.", 20,
+         "Keep the synth\nswitched on until\nthe update is\ncomplete."},
+        {"short", 20, "short"},
+        {"line one\nline two stays", 10, "line one\nline two\nstays"},
+        {"averyveryverylongword here", 10, "averyveryverylongword\nhere"},
+        {"  indented  twice", 40, "  indented  twice"},
+        {"anything at all", 0, "anything at all"},
+        {"", 10, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WrapText(c.text, c.width), c.wrapped) << c.text;
 }
 
 TEST(TerminalBar, ANarrowTerminalGetsAShorterBarAndACutStatus) {

@@ -198,6 +198,7 @@ TEST(Send, PlainOutputIsOneLinePerStatusThenTheVerdict) {
         "Version:     1.05",
         "Send to:     the built-in virtual device",
         "Portions:    1, 100 bytes (100 bytes) in all",
+        "Pacing:      ideal 1024, max 3072 bytes; delay 200 ms, unprep delay 100 ms; chunks framed",
         "Duration:    about 0s, not counting time spent at messages",
         "",
         "Started update",
@@ -234,7 +235,7 @@ TEST(Send, RefusesToRunWithoutAMidiSystemOrWithAnUnknownBehaviour) {
              {"send", "--virtual"}, {"send", path, "--dry-run", "--fast"}}) {
         CliRun run = RunMidiUpdate(args);
         EXPECT_EQ(run.status, 2) << args.back();
-        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+        EXPECT_NE(run.err.find("See 'midiupdate help"), std::string::npos);
     }
 }
 
@@ -257,6 +258,15 @@ TEST(Send, PacingOptionsReplaceTheFilesValuesForTheRun) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(Status(0, "Sent 40 bytes of 100 bytes")), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(Status(9, "Sent 80 bytes of 100 bytes")), std::string::npos) << run.out;
+
+    // The preview shows the pacing in effect, and warns of what is likely a slip.
+    const CliRun odd = RunMidiUpdate({"send", path, "--dry-run", "--ideal", "512", "--max", "100", "--delay",
+                                      "3600001", "--chunks", "no"});
+    ASSERT_EQ(odd.status, 0) << odd.err;
+    EXPECT_NE(odd.out.find("Pacing:      ideal 512, max 100 bytes; delay 3600001 ms, unprep delay 100 ms; "
+                           "chunks as cut\n"), std::string::npos) << odd.out;
+    EXPECT_NE(odd.out.find("Warning:     max (100 bytes) is below ideal (512 bytes)"), std::string::npos);
+    EXPECT_NE(odd.out.find("Warning:     a pause of more than an hour after each chunk"), std::string::npos);
 
     for (const auto& bad : std::vector<std::vector<std::string>>{
              {"--ideal", "0"}, {"--ideal", "-4"}, {"--max", "lots"}, {"--delay"}, {"--chunks", "maybe"}}) {

@@ -16,11 +16,18 @@ for cols in 40 72 120; do
   # Every state of the line: the text between carriage returns and line ends, escapes removed.
   tr '\r' '\n' <"$work/typescript" | sed 's/\x1b\[K//g' >"$work/lines"
   grep -q '^\[[#.=]*\]' "$work/lines" || fail "no progress bar was drawn at $cols columns"
-  # Plain text lines may wrap; the progress line, redrawn in place, must not.
+  # The progress line, redrawn in place, must never wrap.
   longest=$(grep '^\[[#.=]*\]' "$work/lines" | awk '{ if (length($0) > n) n = length($0) } END { print n }')
   [ "$longest" -lt "$cols" ] || fail "a line of $longest characters on a $cols-column terminal"
   bar=$(grep -m1 -o '^\[[#.=]*\]' "$work/lines")
   echo "$cols columns: longest line $longest, bar of ${#bar} characters"
+  # The file's message, the preparation message and the verdict are wrapped at spaces to the width.
+  if [ "$cols" = 40 ]; then
+    for line in "    This demo updates the virtual Demo" "    Synth." "2. Do not disconnect your device until" \
+                "the update is complete." "The 'Demo Synth' was updated sucessfully" "to version 1.05."; do
+      grep -qxF -- "$line" "$work/lines" || fail "no wrapped line '$line' at 40 columns"
+    done
+  fi
 done
 
 timeout 60 "$midiupdate" send "$file" --dry-run --verbose >/dev/null 2>"$work/err" || fail "the verbose run failed"

@@ -42,7 +42,7 @@ pack() {
   local args=()
   for spec in "$@"; do args+=(--portion "$spec"); done
   "$midiupdate" pack -o "$out" --product "$name" --version 1.05 \
-    --port-settings "win:x:name:$name:${PACING:-ideal:512:max:1024:delay:0:unprepdelay:0}" "${args[@]}"
+    --port-settings "win:x:name:$name:${PACING:-ideal:512:max:1024:delay:0:unprepdelay:0}" "${args[@]}" >/dev/null
 }
 
 # Starts the simulator for FILE with BEHAVIOUR and waits until its ports are listed.

@@ -46,6 +46,12 @@ TEST(DeviceSimulator, ChecksAFileUpdateAnswersAndVanishesWhileItReboots) {
     FakeConnection midi;
     auto device = MakeFileDevice(update, update.winPort, ParseDeviceBehaviour("offline=3000"));
     DeviceSimulator simulator(midi, *device, "Pad");
+    // What it shows while it runs, each line when it changes.
+    std::vector<std::string> arrived, steps;
+    simulator.OnArrival([&](const SimulatedDevice& seen) {
+        if (arrived.empty() || arrived.back() != seen.ArrivedLine()) arrived.push_back(seen.ArrivedLine());
+        if (steps.empty() || steps.back() != seen.StepLine()) steps.push_back(seen.StepLine());
+    });
 
     // Portion 1 at 100 ms: status at about 400 ms, gone from 1400 to 4400 ms. Portion 2 at 5000.
     Presence presence{{300, 1300, 1500, 4300, 4500}, {}};
@@ -63,6 +69,12 @@ TEST(DeviceSimulator, ChecksAFileUpdateAnswersAndVanishesWhileItReboots) {
     EXPECT_TRUE(device->Satisfied());
     EXPECT_NE(device->Report().find("Received 50 of 50 bytes in 2 messages"), std::string::npos) << device->Report();
     EXPECT_FALSE(midi.InputOpen());  // closed when the run ends
+    EXPECT_EQ(arrived, (std::vector<std::string>{"Received 0 of 50 bytes; portions complete: 0 of 2",
+                                                 "Received 20 of 50 bytes; portions complete: 1 of 2",
+                                                 "Received 50 of 50 bytes; portions complete: 2 of 2"}));
+    EXPECT_EQ(steps, (std::vector<std::string>{"Portions complete: 0 of 2, 0 corrupt",
+                                               "Portions complete: 1 of 2, 0 corrupt",
+                                               "Portions complete: 2 of 2, 0 corrupt"}));
 }
 
 TEST(DeviceSimulator, ReportsDataThatDiffersFromTheFileAndAnswersWithAnError) {

@@ -381,14 +381,18 @@ TEST_F(RtMidiPortInput, InputFromAnotherThreadReachesPollsAndQueriesSafely) {
     Make(Settings({"Pad"}));
     ASSERT_TRUE(port->IsConnected());
     std::atomic<bool> stop{false};
+    std::atomic<unsigned> rounds{0};
     std::thread midiThread([&] {
         while (!stop) {
             midi->Deliver(kStatus);
             midi->Deliver(kIdentityReply);
+            ++rounds;
         }
     });
+    // However the threads are scheduled, the reads go on until ten statuses have come (bounded).
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     int statuses = 0;
-    for (int i = 0; i < 1000000 && statuses < 10; ++i) {
+    while (statuses < 10 && std::chrono::steady_clock::now() < giveUp) {
         const Bytes message = port->GetSysEx();
         if (message == kStatus) ++statuses;
         // Whatever is read is one whole message, never a mixture of two.
@@ -397,8 +401,11 @@ TEST_F(RtMidiPortInput, InputFromAnotherThreadReachesPollsAndQueriesSafely) {
         }
         port->ClearSysEx();
     }
-    // Each of Query's looks gives the other thread a moment of real time.
-    clock.afterSleep = [](std::uint64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    // Each of Query's looks waits until the other thread has delivered once more.
+    clock.afterSleep = [&](std::uint64_t) {
+        const unsigned seen = rounds;
+        while (rounds == seen && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+    };
     const Bytes reply = port->Query(5000, kIdentityRequest.data(), 6);
     stop = true;
     midiThread.join();

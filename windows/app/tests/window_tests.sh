@@ -174,7 +174,7 @@ if driver main >"$case_dir/main"; then
   expect_line "$case_dir/main" "msctls_progress32: 0" compact
   expect_line "$case_dir/main" "Static: Waiting for update file." compact
   expect_line "$case_dir/main" "Static: No update file has been loaded yet." compact
-  sleep 1
+  sleep 1   # only for the picture: the banner is surely painted in it
   screenshot "$case_dir/main" "$shots/compact-window.png"
   # Moved by its title bar, the window keeps its size; Help > About centres the box on the window,
   # wherever it is.
@@ -245,8 +245,11 @@ if driver dialog "Update Test Synth" >"$case_dir/dialog"; then
   # The file's picture is painted instead of the banner (whose keys are white down there).
   driver main >"$case_dir/main" || true
   read -r l t r b <<<"$(sed -n 's/^rect: //p' "$case_dir/main")"
-  sleep 1
-  colour=$(import -window root -crop "1x1+$((l + 12))+$((b - 12))" +repage -depth 8 -format '%[hex:p{0,0}]' info:)
+  for _ in $(seq 50); do   # until it is painted, bounded
+    colour=$(import -window root -crop "1x1+$((l + 12))+$((b - 12))" +repage -depth 8 -format '%[hex:p{0,0}]' info:)
+    [ "${colour:0:6}" = AA5500 ] && break
+    sleep 0.2
+  done
   [ "${colour:0:6}" = AA5500 ] || fail "discovery: the picture is not painted (pixel $colour)"
   expect_line "$case_dir/dialog" "Static: Do you want to update your Test Synth to version 2.01 now?" discovery
   expect_line "$case_dir/dialog" "Button: Update Now" discovery
