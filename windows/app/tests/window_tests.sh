@@ -78,7 +78,7 @@ timeout $((60 * patience)) "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Ma
 driver() {
   local args=("$@")
   case $1 in
-    main | hold-control) args[1]=$(( ${2:-20000} * patience )) ;;
+    main) args[1]=$(( ${2:-20000} * patience )) ;;
     dialog | gone) args[2]=$(( ${3:-20000} * patience )) ;;
   esac
   timeout $((100 * patience)) "$wine" "$app/ui_driver.exe" "${args[@]}" | tr -d '\r'
