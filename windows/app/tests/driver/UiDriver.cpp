@@ -32,12 +32,22 @@ struct Search {
     HWND found = nullptr;
 };
 
+// Once a window answers (see Answers), its texts come within this bound however slow the machine.
+constexpr UINT kAnswerMs = 20000;
+
 std::string TextOf(HWND window) {
     char text[2048] = {};
     DWORD_PTR length = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                        SMTO_ABORTIFHUNG, 2000, &length);
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                        kAnswerMs, &length);
     return text;
+}
+
+// Whether the window's thread takes messages now: a program that is still starting up (slow under
+// emulation) shows its window before it reads its messages, and would answer with empty texts.
+bool Answers(HWND window) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
 }
 
 BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
@@ -55,7 +65,7 @@ HWND WaitFor(const char* className, const std::string& title, DWORD timeoutMs) {
     for (;;) {
         Search search{className, title};
         EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
+        if (search.found && Answers(search.found)) return search.found;
         if (GetTickCount() - start > timeoutMs) return nullptr;
         Sleep(100);
     }
@@ -93,7 +103,7 @@ void PrintWindow(HWND window) {
         GetClassNameA(child, className, sizeof className);
         if (std::strcmp(className, "msctls_progress32") == 0) {
             DWORD_PTR position = 0;
-            SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+            SendMessageTimeoutA(child, PBM_GETPOS, 0, 0, SMTO_NORMAL, kAnswerMs, &position);
             print(className, std::to_string(position));
         } else {
             print(className, TextOf(child));
