@@ -112,6 +112,21 @@ same_centre() {
   read -r bx by <<<"$2"
   [ $((ax - bx)) -ge -1 ] && [ $((ax - bx)) -le 1 ] && [ $((ay - by)) -ge -1 ] && [ $((ay - by)) -le 1 ]
 }
+# Case $1 (its folder $case_dir): the program refuses a cut update file with the loader's sentence
+# in the failure box, stays compact once the box is closed, and is closed.
+truncated_file_refused() {
+  if driver dialog "MIDI Updater" >"$case_dir/box"; then
+    expect_line "$case_dir/box" 'Static: The update failed for the following reason:\n\nUpdate file was truncated. Did it download correctly?' "$1"
+    expect_line "$case_dir/box" "Button: OK" "$1"
+    driver click "MIDI Updater" OK || fail "$1: OK"
+    driver gone "MIDI Updater" 10000 || fail "$1: the box stays"
+    driver main >"$case_dir/main" || fail "$1: no main window after the box"
+    expect_line "$case_dir/main" "client: 500 200" "$1 (stays compact)"
+    driver close || fail "$1: close"
+  else
+    fail "$1: no failure box"
+  fi
+}
 # Drags the main window, whose rectangle ui_driver printed in file $1, by its title bar by $2, $3
 # pixels, as a user does (Wine runs its own move loop, which sends WM_MOVING), and waits until
 # ui_driver (its output in file $4) sees the window there.
@@ -205,17 +220,7 @@ echo "--- a corrupt file on the command line: the failure box with the loader's 
 case_dir=$work/corrupt && mkdir -p "$case_dir"
 cp "$work/cut.upd" "$case_dir/broken update.upd"
 start_program "$case_dir" "broken update.upd"   # Wine quotes it: the tail is "broken update.upd"
-if driver dialog "MIDI Updater" >"$case_dir/box"; then
-  expect_line "$case_dir/box" 'Static: The update failed for the following reason:\n\nUpdate file was truncated. Did it download correctly?' corrupt
-  expect_line "$case_dir/box" "Button: OK" corrupt
-  driver click "MIDI Updater" OK || fail "corrupt: OK"
-  driver gone "MIDI Updater" 10000 || fail "corrupt: the box stays"
-  driver main >"$case_dir/main" || fail "corrupt: no main window after the box"
-  expect_line "$case_dir/main" "client: 500 200" "corrupt (stays compact)"
-  driver close || fail "corrupt: close"
-else
-  fail "corrupt: no failure box"
-fi
+truncated_file_refused corrupt
 wait_program
 debug_lines "$case_dir" >"$case_dir/lines"
 expect_line "$case_dir/lines" "Thread caught exception: Update file was truncated. Did it download correctly?" corrupt
