@@ -60,12 +60,14 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
-HWND WaitFor(const char* className, const std::string& title, DWORD timeoutMs) {
+// `answering`: only a window that takes messages now, for reading its texts; posting to a window
+// needs no answer.
+HWND WaitFor(const char* className, const std::string& title, DWORD timeoutMs, bool answering = false) {
     DWORD start = GetTickCount();
     for (;;) {
         Search search{className, title};
         EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-        if (search.found && Answers(search.found)) return search.found;
+        if (search.found && (!answering || Answers(search.found))) return search.found;
         if (GetTickCount() - start > timeoutMs) return nullptr;
         Sleep(100);
     }
@@ -122,7 +124,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     std::string command = argv[1];
     if (command == "main") {
-        HWND window = WaitFor("MIDI Updater", "", TimeoutArg(argc, argv, 2));
+        HWND window = WaitFor("MIDI Updater", "", TimeoutArg(argc, argv, 2), true);
         if (!window) return 1;
         PrintWindow(window);
         return 0;
@@ -153,7 +155,7 @@ int main(int argc, char** argv) {
     }
     std::string title = argv[2];
     if (command == "dialog") {
-        HWND dialog = WaitFor("#32770", title, TimeoutArg(argc, argv, 3));
+        HWND dialog = WaitFor("#32770", title, TimeoutArg(argc, argv, 3), true);
         if (!dialog) return 1;
         PrintWindow(dialog);
         return 0;
