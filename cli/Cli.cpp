@@ -1004,7 +1004,7 @@ int Simulate(Args& args, CliIo& io) {
             if (line == shownLine) return;
             shownLine = line;
             const std::size_t width = io.columns ? io.columns() : 80;
-            io.out << "\r" << line.substr(0, width > 1 ? width - 1 : 1) << "\x1b[K" << std::flush;
+            io.out << "\r" << CutAtWord(line, width > 1 ? width - 1 : 1) << "\x1b[K" << std::flush;
         } else {
             const std::string step = seen.StepLine();
             if (step == shownStep) return;

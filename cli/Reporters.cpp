@@ -135,12 +135,15 @@ std::string TerminalReporter::BarLine(bool indeterminate, float fraction, unsign
     for (char c : status) shown += (c == '\n' ? ' ' : c);
     const std::size_t statusAt = line.size() + 2;
     line += "  " + shown;
+    return Cp1252ToUtf8(CutAtWord(line, width, statusAt));
+}
+
+std::string CutAtWord(std::string line, std::size_t width, std::size_t keep) {
     if (line.size() > width) {
-        // At the last word that fits whole, where there is one.
         const std::size_t space = line.rfind(' ', width);
-        line.resize(space != std::string::npos && space > statusAt ? space : width);
+        line.resize(space != std::string::npos && space > keep ? space : width);
     }
-    return Cp1252ToUtf8(line);
+    return line;
 }
 
 TerminalReporter::TerminalReporter(std::ostream& out, bool tty, Clock& clock, Acknowledger ack,

@@ -137,5 +137,9 @@ private:
 // stays whole on a line of its own. A width of 0 leaves the text as it is.
 std::string WrapText(const std::string& text, std::size_t width);
 
+// `line` cut to at most `width` columns at the last space past its first `keep` characters, or
+// at the width where there is none: a line redrawn with \r never wraps nor ends in half a word.
+std::string CutAtWord(std::string line, std::size_t width, std::size_t keep = 0);
+
 // "1h 02m", "3m 05s", "42s".
 std::string FormatDuration(std::uint64_t ms);

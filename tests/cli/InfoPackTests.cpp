@@ -185,15 +185,11 @@ TEST(Pack, RefusesIncompleteOrMalformedCommandLines) {
         {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--bogus"},
         {"pack", "-o"},
         {"pack", "-o", out, "--product", "P", "--version", "1.70000", "--portion", syx},
-        // Settings text that cannot mean anything to the programs.
-        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "mac:x:ideal:5"},
-        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:Ideal:5"},
-        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:ideal:abc"},
-        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:ideal:0"},
-        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:delay:9999999999"},
-        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:chunks:maybe"},
-        {"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", "win:x:max"},
     };
+    // Settings text that cannot mean anything to the programs.
+    for (const char* settings : {"mac:x:ideal:5", "win:x:Ideal:5", "win:x:ideal:abc", "win:x:ideal:0",
+                                 "win:x:delay:9999999999", "win:x:chunks:maybe", "win:x:max"})
+        bad.push_back({"pack", "-o", out, "--product", "P", "--version", "1.0", "--portion", syx, "--port-settings", settings});
     for (const auto& args : bad) {
         CliRun run = RunMidiUpdate(args);
         EXPECT_EQ(run.status, 2) << args.back();

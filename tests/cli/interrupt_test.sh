@@ -13,7 +13,8 @@ trap 'rm -rf "$work"' EXIT
 "$midiupdate" send "$file" --virtual=status=install:200 --yes --log "$work/log" >"$work/out" 2>"$work/err" &
 pid=$!
 seen=no
-for _ in $(seq 400); do
+# Bounded by the clock, not by a count of looks: each look is slow on a loaded machine.
+until [ "$SECONDS" -ge 90 ]; do
   grep -q "WaitForUpdateToFinish >>" "$work/log" 2>/dev/null && { seen=yes; break; }
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.05

@@ -45,11 +45,19 @@ pack() {
     --port-settings "win:x:name:$name:${PACING:-ideal:512:max:1024:delay:0:unprepdelay:0}" "${args[@]}" >/dev/null
 }
 
-# Starts the simulator for FILE with BEHAVIOUR and waits until its ports are listed.
+# Starts the simulator for FILE with BEHAVIOUR and waits until its ports are listed. With
+# SIM_COLUMNS set it runs on a pseudo-terminal of that width, which `script` records in sim.tty;
+# Ctrl-C then goes to the simulator itself, whose pid is in sim.pid (`script` would kill it).
 start_simulator() {
   local file=$1 behaviour=$2 name=$3
-  "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api "$api" \
-    >"$work/sim.out" 2>"$work/sim.err" &
+  rm -f "$work/sim.pid"
+  if [ -n "${SIM_COLUMNS:-}" ]; then
+    script -qfec "stty cols $SIM_COLUMNS rows 24; echo \$\$ >'$work/sim.pid'; exec '$midiupdate' simulate '$file' --virtual='$behaviour' --timeout 300 --api '$api'" \
+      "$work/sim.tty" </dev/null >/dev/null 2>"$work/sim.err" &
+  else
+    "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api "$api" \
+      >"$work/sim.out" 2>"$work/sim.err" &
+  fi
   simpid=$!
   # Both of its ports, the input and the output.
   for _ in $(seq 100); do
@@ -60,10 +68,12 @@ start_simulator() {
 }
 
 stop_simulator() {
-  kill -INT "$simpid" 2>/dev/null
+  if [ -s "$work/sim.pid" ]; then kill -INT "$(cat "$work/sim.pid")" 2>/dev/null; else kill -INT "$simpid" 2>/dev/null; fi
   wait "$simpid"
   simstatus=$?
   simpid=""
+  # Each state of a line redrawn in place on a line of its own, escapes removed.
+  if [ -f "$work/sim.tty" ]; then tr '\r' '\n' <"$work/sim.tty" | sed 's/\x1b\[K//g' >"$work/sim.out"; fi
 }
 
 # run_case NAME BEHAVIOUR LIMIT_S FILE: simulator and send; leaves sendstatus and simstatus.
@@ -98,6 +108,21 @@ run_case "Accepting Pad" "" 60 "$work/accept.upd"
 [ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
 grep -q "The 'Accepting Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no success verdict"
 expect_whole_file
+grep -qx "Portions complete: 2 of 2, 0 corrupt" "$work/sim.out" || fail "the simulator did not show the portions as they came"
+
+# On a terminal the simulator redraws one line as the bytes come; at 40 columns each state of it
+# is cut after a whole word.
+case=terminal
+SIM_COLUMNS=40 run_case "Accepting Pad" "" 60 "$work/accept.upd"
+[ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+expect_whole_file
+# (The report at the end says "Received N of N bytes in M messages".)
+grep '^Received [0-9]* of' "$work/sim.out" | grep -v ' bytes in ' >"$work/states"
+[ "$(sort -u "$work/states" | wc -l)" -ge 2 ] || fail "the line was not redrawn as the bytes came: $(cat "$work/states")"
+whole='^Received [0-9]+ of [0-9]+( bytes;( portions( complete:( [0-9]+( of( [0-9]+)?)?)?)?)?)?$'
+bad=$(awk -v whole="$whole" 'length($0) >= 40 || $0 !~ whole' "$work/states")
+[ -z "$bad" ] || fail "a state of the line is too long or cut inside a word: $bad"
+rm -f "$work/sim.tty"
 
 case=failing
 pack "Failing Pad" "$work/fail.upd" "$work/a.syx"
