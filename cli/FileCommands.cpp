@@ -1,0 +1,312 @@
+// The file commands: info describes an update file, pack writes one, unpack takes one apart
+// into the files pack takes.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Commands.h"
+#include "FileOutput.h"
+#include "Json.h"
+#include "PortSettings.h"
+#include "SysExContent.h"
+#include "SysExSender.h"
+#include "TextEncoding.h"
+
+namespace cli {
+
+namespace {
+
+
+// Whether bytes begin as every PNG file does.
+bool LooksLikePng(const std::vector<std::uint8_t>& bytes) {
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return bytes.size() >= 8 && std::equal(signature, signature + 8, bytes.begin());
+}
+
+std::string JoinWords(const std::vector<std::string>& words, const char* separator) {
+    std::string out;
+    for (const std::string& w : words) out += (out.empty() ? "" : separator) + w;
+    return out;
+}
+
+void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
+    const PortSettings& port = u.winPort;
+    out << "File:        " << path << "\n";
+    out << "Kind:        " << (u.isRawSysEx ? "raw SysEx file" : "update file") << "\n";
+    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
+    out << "Version:     " << VersionText(u.version)
+        << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
+    out << "Message:" << (u.message.empty() ? "     (none)" : "") << "\n";
+    PrintIndented(out, Cp1252ToUtf8(u.message));
+    out << "Image:       " << u.image.size() << " bytes\n";
+    out << "Port names:  ";
+    if (port.names.empty()) out << "(none; the port is chosen by hand)";
+    bool first = true;
+    for (const std::string& name : port.names) {
+        out << (first ? "" : ", ") << "\"" << Cp1252ToUtf8(name) << "\"";
+        first = false;
+    }
+    out << "\n";
+    out << "Pacing:      ideal " << port.ideal << ", max " << port.max << " bytes; delay " << port.delay
+        << " ms, unprep delay " << port.unprepDelay << " ms; chunks " << (port.chunks ? "framed" : "as cut")
+        << "\n";
+    out << "Portions:    " << u.portions.size() << "\n";
+    for (std::size_t i = 0; i < u.portions.size(); ++i) {
+        const SysExPortion& p = u.portions[i];
+        const SysExContent content = DescribeSysEx(p.data.data(), p.data.size());
+        out << "    #" << (i + 1) << "  " << p.data.size() << " bytes ("
+            << FormatByteSize(static_cast<std::uint32_t>(p.data.size())) << "), pause " << p.delay << " ms; "
+            << content.messages << (content.messages == 1 ? " SysEx message" : " SysEx messages");
+        if (!content.manufacturers.empty())
+            out << ", manufacturer " << JoinWords(content.manufacturers, ", ");
+        out << "\n";
+        for (const std::string& warning : content.warnings) out << "        warning: " << warning << "\n";
+    }
+    std::uint32_t total = TotalSysExSize(u);
+    out << "Total SysEx: " << total << " bytes (" << FormatByteSize(total) << ")\n";
+}
+
+
+// A word the shell passes on unchanged.
+std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+bool WriteFileBytes(const std::string& path, const void* data, std::size_t size, CliIo& io) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.close();
+    if (file) return true;
+    io.err << "midiupdate: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+    return false;
+}
+
+// A message as pack takes it: line breaks typed as backslash-n.
+std::string EscapedLineBreaks(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
+}
+
+}  // namespace
+
+// --- info ------------------------------------------------------------------------------------
+
+int Info(Args& args, CliIo& io) {
+    bool json = false;
+    std::string path;
+    while (!args.Done()) {
+        std::string a = args.Take();
+        if (a == "--json")
+            json = true;
+        else if (a.size() > 1 && a[0] == '-')
+            Usage("unknown option for info: " + a);
+        else if (path.empty())
+            path = a;
+        else
+            Usage("info takes one file");
+    }
+    if (path.empty()) Usage("info needs a file");
+    args.Ready({path});
+    std::unique_ptr<Update> update = LoadUpdate(path, io);
+    if (!update) return kExitFailed;
+    if (json)
+        io.out << UpdateInfoJson(*update) << "\n";
+    else
+        PrintInfo(*update, path, io.out);
+    return kExitOk;
+}
+
+// --- pack ------------------------------------------------------------------------------------
+
+
+int Pack(Args& args, CliIo& io) {
+    UpdateFileContents contents;
+    std::string outPath, imagePath;
+    bool haveProduct = false, haveVersion = false;
+    std::vector<std::pair<std::string, std::uint32_t>> portionFiles;
+    while (!args.Done()) {
+        std::string a = args.Take();
+        if (a == "-o" || a == "--output") {
+            outPath = args.Value(a);
+        } else if (a == "--product") {
+            contents.productName = args.Value(a);
+            haveProduct = true;
+        } else if (a == "--version") {
+            contents.version = ParseVersionOption(args.Value(a));
+            haveVersion = true;
+        } else if (a == "--message") {
+            contents.message = LineBreaksFromEscapes(args.Value(a));
+        } else if (a == "--image") {
+            imagePath = args.Value(a);
+        } else if (a == "--port-settings") {
+            contents.portSettings.push_back(args.Value(a));
+        } else if (a == "--mac-names") {
+            contents.macNames.push_back(args.Value(a));
+        } else if (a == "--portion") {
+            std::string spec = args.Value(a);
+            std::uint32_t delay = 0;
+            std::size_t at = spec.rfind('@');
+            if (at != std::string::npos) {
+                auto ms = ParseUnsigned(spec.substr(at + 1), 0xFFFFFFFFul);
+                if (!ms) Usage("--portion takes FILE or FILE@DELAY_MS with a whole number of milliseconds: " + spec);
+                delay = static_cast<std::uint32_t>(*ms);
+                spec.resize(at);
+            }
+            portionFiles.emplace_back(spec, delay);
+        } else {
+            Usage("unknown option for pack: " + a);
+        }
+    }
+    if (outPath.empty()) Usage("pack needs -o OUT.upd");
+    if (!haveProduct) Usage("pack needs --product NAME");
+    if (!haveVersion) Usage("pack needs --version MAJOR.MINOR");
+    if (portionFiles.empty()) Usage("pack needs at least one --portion FILE.syx");
+    // Update files hold code page 1252 text; the arguments arrive in UTF-8.
+    const auto toFileText = [](const char* option, std::string& text) {
+        std::string converted, error;
+        if (!Utf8ToCp1252(text, converted, error))
+            Usage(std::string(option) + ": " + error + "; update files hold code page 1252 text");
+        text = converted;
+    };
+    // The update file replaces its path at the end: an input there would be lost.
+    if (!imagePath.empty() && SameFile(outPath, imagePath))
+        Usage("-o '" + outPath + "' is the picture given with --image; write the update file elsewhere");
+    for (const auto& portionFile : portionFiles)
+        if (SameFile(outPath, portionFile.first))
+            Usage("-o '" + outPath + "' is a portion given with --portion; write the update file elsewhere");
+    toFileText("--product", contents.productName);
+    toFileText("--message", contents.message);
+    for (std::string& text : contents.portSettings) toFileText("--port-settings", text);
+    for (std::string& text : contents.macNames) toFileText("--mac-names", text);
+    for (const std::string& record : contents.portSettings) {
+        const std::string fault = PortSettingsRecordFault(record);
+        if (!fault.empty()) Usage("--port-settings: " + Cp1252ToUtf8(fault));
+    }
+    std::vector<std::string> files = {outPath, imagePath};
+    for (const auto& portionFile : portionFiles) files.push_back(portionFile.first);
+    args.Ready(files);
+
+    std::string error;
+    if (!imagePath.empty() && !ReadWholeFile(imagePath, contents.image, error)) {
+        io.err << "midiupdate: " << error << "\n";
+        return kExitFailed;
+    }
+    for (const auto& [path, delay] : portionFiles) {
+        SysExPortion portion;
+        portion.delay = delay;
+        if (!ReadWholeFile(path, portion.data, error)) {
+            io.err << "midiupdate: " << error << "\n";
+            return kExitFailed;
+        }
+        contents.portions.push_back(std::move(portion));
+    }
+
+    std::ostringstream bytes(std::ios::binary);
+    try {
+        WriteUpdateFile(bytes, contents);
+    } catch (const std::exception& e) {
+        io.err << "midiupdate: " << e.what() << "\n";
+        return kExitFailed;
+    }
+    // An update file cut short part-way would load as a valid file with fewer portions: the old
+    // file stays until the new one is complete.
+    if (!ReplaceFile(outPath, bytes.str(), error)) {
+        io.err << "midiupdate: " << error << "\n";
+        return kExitFailed;
+    }
+    // What was written, read back as the programs read it, then what a maker may have overlooked;
+    // nothing of it is refused, as some devices take data that is not SysEx.
+    std::istringstream written(bytes.str(), std::ios::binary);
+    const Update update(written);
+    PrintInfo(update, outPath, io.out);
+    if (!update.image.empty() && !LooksLikePng(update.image))
+        io.err << "midiupdate: warning: the picture is not a PNG image; the programs show only PNG\n";
+    for (std::size_t i = 0; i < update.portions.size(); ++i) {
+        const std::vector<std::uint8_t>& data = update.portions[i].data;
+        const std::string which = "portion #" + std::to_string(i + 1) + " (" + portionFiles[i].first + ")";
+        if (data.empty()) {
+            io.err << "midiupdate: warning: " << which << " is empty\n";
+            continue;
+        }
+        for (const std::string& warning : DescribeSysEx(data.data(), data.size()).warnings)
+            io.err << "midiupdate: warning: " << which << ": " << warning << "\n";
+    }
+    return kExitOk;
+}
+
+// --- unpack ----------------------------------------------------------------------------------
+
+int Unpack(Args& args, CliIo& io) {
+    std::string path, dir;
+    bool force = false;
+    while (!args.Done()) {
+        std::string a = args.Take();
+        if (a == "-o" || a == "--output")
+            dir = args.Value(a);
+        else if (a == "--force" || a == "-f")
+            force = true;
+        else if (a.size() > 1 && a[0] == '-')
+            Usage("unknown option for unpack: " + a);
+        else if (path.empty())
+            path = a;
+        else
+            Usage("unpack takes one file");
+    }
+    if (path.empty()) Usage("unpack needs a file");
+    if (dir.empty()) Usage("unpack needs -o DIR");
+    // Its files would replace files of the same names there without a word.
+    std::error_code ignored;
+    if (!force && std::filesystem::is_directory(dir, ignored) && !std::filesystem::is_empty(dir, ignored))
+        Usage("the folder '" + dir + "' is not empty; unpack into an empty or new folder, or give --force "
+              "to replace the files of the same names there");
+    args.Ready({path});
+    std::unique_ptr<Update> update = LoadUpdate(path, io);
+    if (!update) return kExitFailed;
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) {
+        io.err << "midiupdate: cannot make the folder '" << dir << "': " << error.message() << "\n";
+        return kExitFailed;
+    }
+    const auto in = [&](const std::string& name) { return (std::filesystem::path(dir) / name).string(); };
+
+    std::string command = "midiupdate pack -o " + ShellQuote(in("rebuilt.upd")) + " --product " +
+                          ShellQuote(Cp1252ToUtf8(update->productName)) + " --version " +
+                          VersionText(update->version);
+    if (!update->message.empty())
+        command += " --message " + ShellQuote(Cp1252ToUtf8(EscapedLineBreaks(update->message)));
+    if (!update->image.empty()) {
+        // A PNG keeps its kind in its name, so that it opens as a picture.
+        const std::string imagePath = in(LooksLikePng(update->image) ? "image.png" : "image.bin");
+        if (!WriteFileBytes(imagePath, update->image.data(), update->image.size(), io)) return kExitFailed;
+        command += " --image " + ShellQuote(imagePath);
+    }
+    const std::string settings = Cp1252ToUtf8(SettingsRecord(update->winPort, update->productName));
+    if (!WriteFileBytes(in("port-settings.txt"), settings.data(), settings.size(), io)) return kExitFailed;
+    command += " --port-settings \"$(cat " + ShellQuote(in("port-settings.txt")) + ")\"";
+    // The macOS port names go back as one list; a name holding the list's separator cannot.
+    std::string macNames;
+    for (const std::string& name : update->macNames)
+        if (name.find('$') == std::string::npos) macNames += (macNames.empty() ? "" : "$") + name;
+    if (!macNames.empty()) command += " --mac-names " + ShellQuote(Cp1252ToUtf8(macNames));
+    for (std::size_t i = 0; i < update->portions.size(); ++i) {
+        const SysExPortion& portion = update->portions[i];
+        const std::string portionPath = in("portion-" + std::to_string(i + 1) + ".syx");
+        if (!WriteFileBytes(portionPath, portion.data.data(), portion.data.size(), io)) return kExitFailed;
+        command += " --portion " + ShellQuote(portionPath + "@" + std::to_string(portion.delay));
+    }
+    io.out << "Wrote " << update->portions.size() << " portion file(s), the port settings"
+           << (update->image.empty() ? "" : " and the picture") << " to " << dir << ".\n"
+           << "To rebuild an equivalent update file:\n"
+           << command << "\n";
+    return kExitOk;
+}
+
+}  // namespace cli

@@ -1,0 +1,411 @@
+// The send command: its options, the plan of where the update goes, the preview and the
+// confirmation, and the run with the reporter of the output's kind.
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include "Clock.h"
+#include "Commands.h"
+#include "FileOutput.h"
+#include "HostPlatform.h"
+#include "Log.h"
+#include "LookingPort.h"
+#include "Reporters.h"
+#include "SysExSender.h"
+#include "TextEncoding.h"
+#include "VirtualDevice.h"
+
+namespace cli {
+
+namespace {
+
+
+int ExitStatusFor(UpdateVerdict verdict) {
+    switch (verdict) {
+        case UpdateVerdict::Updated:
+        case UpdateVerdict::SentReportsVersion: return kExitOk;
+        case UpdateVerdict::DeviceError:
+        case UpdateVerdict::VersionDiffers: return kExitFailed;
+        case UpdateVerdict::SentCheckDevice:
+        case UpdateVerdict::SentNotConfirmed: return kExitUnconfirmed;
+    }
+    return kExitFailed;
+}
+
+// Runs the update against a virtual device on the clock installed now.
+UpdateVerdict RunAgainstVirtualDevice(const Update& update, const DeviceBehaviour& behaviour,
+                                      UpdateProgress& progress) {
+    VirtualDevice device(update, update.winPort, behaviour);
+    SimpleSysExSender sender(device);
+    return sender.Send(update, progress);
+}
+
+// The same run on a simulated clock, silently: when each report would come and how long it takes.
+struct Forecast {
+    std::vector<std::uint64_t> times;
+    std::uint64_t totalMs = 0;
+};
+
+Forecast ForecastRun(const Update& update, const DeviceBehaviour& behaviour) {
+    ScopedLogMute mute;
+    SimulatedClock clock;
+    ScopedClock use(clock);
+    TimelineRecorder recorder(clock);
+    RunAgainstVirtualDevice(update, behaviour, recorder);
+    return {recorder.times, clock.NowMs()};
+}
+
+// A raw SysEx file names no port: the person at the terminal picks one of the output ports, all
+// of them listed as the system lists them. Nothing chosen cancels the update.
+// Without one, `status` says why: no terminal to ask on, no port to offer, or none chosen.
+std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io, int& status) {
+    if (!io.inIsTty) {
+        io.err << "midiupdate: a raw SysEx file names no MIDI port and there is no terminal to ask on:\n"
+                  "give the output port with --port NAME (see midiupdate ports)\n";
+        status = kExitUsage;
+        return std::nullopt;
+    }
+    const std::vector<MidiPortEntry> outputs = system.OutputPorts();
+    if (outputs.empty()) {
+        io.err << "midiupdate: there is no MIDI output port to send to.\nUpdate canceled\n";
+        status = kExitFailed;
+        return std::nullopt;
+    }
+    status = kExitDeclined;
+    io.out << "Please select a MIDI port:\n";
+    for (std::size_t i = 0; i < outputs.size(); ++i) io.out << "  " << (i + 1) << ") " << outputs[i].name << "\n";
+    io.out << "Port number (Enter for none): " << std::flush;
+    std::string line;
+    std::getline(io.in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    std::optional<unsigned long> choice = ParseUnsigned(line, outputs.size());
+    if (!choice || *choice == 0) {
+        io.err << "midiupdate: Update canceled\n";
+        return std::nullopt;
+    }
+    return outputs[*choice - 1].name;
+}
+// The verdict's name in --events.
+const char* VerdictName(UpdateVerdict verdict) {
+    switch (verdict) {
+        case UpdateVerdict::Updated: return "updated";
+        case UpdateVerdict::SentCheckDevice: return "sent_check_device";
+        case UpdateVerdict::SentNotConfirmed: return "sent_not_confirmed";
+        case UpdateVerdict::SentReportsVersion: return "sent_reports_version";
+        case UpdateVerdict::VersionDiffers: return "version_differs";
+        case UpdateVerdict::DeviceError: return "device_error";
+    }
+    return "device_error";
+}
+
+// Pacing values given on the command line replace the file's for this run.
+struct PacingOverrides {
+    std::optional<std::int32_t> ideal, max, delay, unprepDelay;
+    std::optional<bool> chunks;
+
+    void ApplyTo(PortSettings& settings) const {
+        if (ideal) settings.ideal = *ideal;
+        if (max) settings.max = *max;
+        if (delay) settings.delay = *delay;
+        if (unprepDelay) settings.unprepDelay = *unprepDelay;
+        if (chunks) settings.chunks = *chunks;
+    }
+};
+
+std::int32_t ParsePacingNumber(const std::string& option, const std::string& text, bool allowNegative) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::optional<unsigned long> value = ParseUnsigned(negative ? text.substr(1) : text, 0x7FFFFFFFul);
+    if (!value || (negative && !allowNegative))
+        Usage(option + " takes a whole number" + (allowNegative ? "" : " of at least 0") +
+              " up to 2147483647, not '" + text + "'");
+    return negative ? -static_cast<std::int32_t>(*value) : static_cast<std::int32_t>(*value);
+}
+
+// What is about to happen, before anything is sent: the counterpart of the program's
+// confirmation dialog.
+// `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal.
+void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::size_t width,
+                      std::ostream& out) {
+    const std::uint32_t total = TotalSysExSize(u);
+    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
+    out << "Version:     " << VersionText(u.version)
+        << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
+    if (!u.message.empty()) {
+        out << "Message:\n";
+        PrintIndented(out, Cp1252ToUtf8(WrapText(u.message, width > 8 ? width - 4 : 0)));
+    }
+    out << "Send to:     " << target << "\n";
+    out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
+        << ") in all\n";
+    // The pacing in effect, overrides included.
+    const PortSettings& p = u.winPort;
+    out << "Pacing:      ideal " << p.ideal << ", max " << p.max << " bytes; delay " << p.delay
+        << " ms, unprep delay " << p.unprepDelay << " ms; chunks " << (p.chunks ? "framed" : "as cut") << "\n";
+    out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
+    if (p.max >= 0 && p.ideal > 0 && p.max < p.ideal)
+        out << "Warning:     max (" << p.max << " bytes) is below ideal (" << p.ideal
+            << " bytes): no chunk grows to end at a message end\n";
+    constexpr std::int64_t kHourMs = 60 * 60 * 1000;
+    if (p.delay > kHourMs || p.unprepDelay > kHourMs)
+        out << "Warning:     a pause of more than an hour after each chunk (delay " << p.delay
+            << " ms, unprep delay " << p.unprepDelay << " ms)\n";
+    for (std::size_t i = 0; i < u.portions.size(); ++i)
+        if (u.portions[i].delay > kHourMs)
+            out << "Warning:     a pause of " << FormatDuration(u.portions[i].delay) << " after portion #"
+                << (i + 1) << "\n";
+}
+
+std::string PortNamesText(const std::set<std::string>& names) {
+    if (names.empty()) return "the first MIDI port found";
+    std::string text = "a MIDI port named ";
+    bool first = true;
+    for (const std::string& name : names) {
+        text += (first ? "\"" : " or \"") + Cp1252ToUtf8(name) + "\"";
+        first = false;
+    }
+    return text;
+}
+
+// Asks before a real device is updated. True to go ahead.
+bool ConfirmSend(CliIo& io, bool yes, bool fileFromInput, std::ostream& talk, int& refusal) {
+    if (yes) return true;
+    if (!io.inIsTty || fileFromInput) {
+        io.err << "midiupdate: nothing was sent: there is no terminal to ask \"Update now?\" on; give --yes "
+                  "to update without asking\n";
+        refusal = kExitUsage;
+        return false;
+    }
+    talk << "Update now? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(io.in, answer);
+    if (CancelRequested()) throw RunCancelled();
+    while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+    if (answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES") return true;
+    io.err << "midiupdate: Update canceled; nothing was sent.\n";
+    refusal = kExitDeclined;
+    return false;
+}
+
+// --- options ---------------------------------------------------------------------------------
+
+struct SendOptions {
+    std::string path;
+    bool virtualDevice = false, dryRun = false, yes = false, events = false;
+    DeviceBehaviour behaviour;
+    std::optional<std::string> portName;
+    std::string api;
+    PacingOverrides pacing;
+};
+
+SendOptions ParseSendOptions(Args& args) {
+    SendOptions o;
+    std::string behaviourText;
+    while (!args.Done()) {
+        std::string a = args.Take();
+        if (a == "--port") {
+            o.portName = args.Value(a);
+        } else if (a == "--api") {
+            o.api = CheckedApi(args.Value(a));
+        } else if (a == "--virtual") {
+            o.virtualDevice = true;
+        } else if (a.rfind("--virtual=", 0) == 0) {
+            o.virtualDevice = true;
+            behaviourText = a.substr(std::strlen("--virtual="));
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else if (a == "--yes" || a == "-y") {
+            o.yes = true;
+        } else if (a == "--events") {
+            o.events = true;
+        } else if (a == "--ideal") {
+            o.pacing.ideal = ParsePacingNumber(a, args.Value(a), false);
+            if (*o.pacing.ideal == 0) Usage("--ideal must be at least 1: a chunk holds at least one byte");
+        } else if (a == "--max") {
+            o.pacing.max = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--delay") {
+            o.pacing.delay = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--unprep-delay") {
+            o.pacing.unprepDelay = ParsePacingNumber(a, args.Value(a), false);
+        } else if (a == "--chunks") {
+            const std::string value = args.Value(a);
+            if (value != "yes" && value != "no") Usage("--chunks takes yes or no, not '" + value + "'");
+            o.pacing.chunks = value == "yes";
+        } else if (a.size() > 1 && a[0] == '-') {
+            Usage("unknown option for send: " + a);
+        } else if (o.path.empty()) {
+            o.path = a;
+        } else {
+            Usage("send takes one file");
+        }
+    }
+    if (o.path.empty()) Usage("send needs a file");
+    if (o.portName && (o.virtualDevice || o.dryRun))
+        Usage("--port sends to a real port: leave out --virtual and --dry-run");
+    try {
+        o.behaviour = ParseDeviceBehaviour(behaviourText);
+    } catch (const std::invalid_argument& e) {
+        Usage(std::string("--virtual: ") + e.what());
+    }
+    args.Ready({o.path});
+    return o;
+}
+
+// --- plan ------------------------------------------------------------------------------------
+
+// How a send ends before anything is sent: its --events verdict and its exit status.
+struct Stop {
+    const char* verdict;
+    int status;
+};
+
+// Where the update goes: the built-in virtual device, or a real port of the platform's system.
+struct SendPlan {
+    std::unique_ptr<MidiSystem> system;  // empty for the virtual device
+    std::string target = "the built-in virtual device";
+};
+
+// A real run: the platform's MIDI system, and in `update` the names of the port that the file (or
+// the user's choice) picks out.
+std::optional<Stop> PlanRealSend(const SendOptions& options, Update& update, CliIo& io, SendPlan& plan) {
+    std::string error;
+    plan.system = OpenMidiSystem(io, options.api, error);
+    if (!plan.system) {
+        io.err << "midiupdate: " << error << "\n";
+        return Stop{"no_midi_system", kExitFailed};
+    }
+    MidiSystem& system = *plan.system;
+    std::optional<std::string> portName = options.portName;
+    // A number, as ports prints it, stands for that output port's name.
+    if (portName && !portName->empty()) {
+        const std::string digits = (*portName)[0] == '#' ? portName->substr(1) : *portName;
+        if (const std::optional<unsigned long> number = ParseUnsigned(digits, 0x7FFFFFFFul)) {
+            const std::vector<MidiPortEntry> outputs = system.OutputPorts();
+            const auto listed = std::find_if(outputs.begin(), outputs.end(), [&](const MidiPortEntry& p) {
+                return p.id == static_cast<int>(*number);
+            });
+            if (listed == outputs.end()) {
+                io.err << "midiupdate: there is no output port #" << *number << " (" << system.Name()
+                       << "); midiupdate ports lists them\n";
+                return Stop{"no_port", kExitFailed};
+            }
+            portName = listed->name;
+        }
+    }
+    if (!portName && update.isRawSysEx) {
+        int status = kExitFailed;
+        portName = ChoosePort(system, io, status);
+        if (!portName) return Stop{status == kExitUsage ? "refused" : "canceled", status};
+    }
+    // As the choice in the program's dialog does: the chosen name is the only name looked for.
+    if (portName && !portName->empty())
+        update.winPort.names = {*portName};
+    else
+        update.winPort.names = PortNamesFor(update, CurrentHostPlatform());
+    plan.target = PortNamesText(update.winPort.names) + " (" + system.Name() + ")";
+    return std::nullopt;
+}
+
+}  // namespace
+
+// --- run -------------------------------------------------------------------------------------
+
+int Send(Args& args, CliIo& io) {
+    const SendOptions options = ParseSendOptions(args);
+
+    // From here on the command line was good: with --events every way out ends in a verdict line.
+    SimulatedClock simulated;
+    std::optional<ScopedClock> useSimulated;
+    if (options.dryRun) useSimulated.emplace(simulated);
+    Clock& clock = CurrentClock();
+    Acknowledger ack;
+    if (!options.yes && !options.dryRun) {
+        ack.in = &io.in;
+        ack.prompt = options.events ? &io.err : &io.out;
+    }
+    std::optional<EventsReporter> eventsReporter;
+    if (options.events) eventsReporter.emplace(io.out, clock, ack);
+    const auto finish = [&](const char* verdict, int status) {
+        if (eventsReporter) eventsReporter->Verdict(verdict, status);
+        return status;
+    };
+    // The person reads the preview and answers on the terminal; JSON lines stay alone on stdout.
+    std::ostream& talk = options.events ? io.err : io.out;
+    // Notes during the run go through the terminal's reporter, which keeps its bar below them.
+    const std::function<void(const std::string&)> sayToTalk = [&](const std::string& text) {
+        talk << text << std::flush;
+    };
+    std::function<void(const std::string&)> say = sayToTalk;
+
+    std::unique_ptr<Update> update = LoadUpdate(options.path, io);
+    if (!update) return finish("not_loaded", kExitFailed);
+    options.pacing.ApplyTo(update->winPort);
+
+    try {
+        SendPlan plan;
+        if (!options.virtualDevice && !options.dryRun) {
+            if (const std::optional<Stop> stop = PlanRealSend(options, *update, io, plan))
+                return finish(stop->verdict, stop->status);
+        }
+
+        const Forecast forecast = ForecastRun(*update, options.behaviour);
+        // Plain text is wrapped to a terminal's width, never off one.
+        const std::size_t width = io.outIsTty && !options.events ? (io.columns ? io.columns() : 80) : 0;
+        PrintSendPreview(*update, plan.target, forecast.totalMs, width, talk);
+        talk << "\n";
+        // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
+        std::unique_ptr<MidiPort> realPort;
+        if (plan.system) {
+            int refusal = kExitFailed;
+            if (!ConfirmSend(io, options.yes, options.path == "-", talk, refusal))
+                return finish(refusal == kExitUsage ? "refused" : "canceled", refusal);
+            // A port that does not appear is waited for without end; after the first round of
+            // checks the person learns what is looked for, what there is, and how to stop.
+            MidiSystem& system = *plan.system;
+            realPort = std::make_unique<LookingPort>(system.MakePort(update->winPort), [&] {
+                std::ostringstream text;
+                text << "midiupdate: no MIDI port matches yet; still looking for " << plan.target
+                     << ", as the device may still be starting its update mode. Ctrl-C stops.\n";
+                PrintPorts("Output ports now:", system.OutputPorts(), text);
+                PrintPorts("Input ports now:", system.InputPorts(), text);
+                say(text.str());
+            });
+        }
+        auto run = [&](UpdateProgress& progress) {
+            if (!realPort) return RunAgainstVirtualDevice(*update, options.behaviour, progress);
+            SimpleSysExSender sender(*realPort);
+            return sender.Send(*update, progress);
+        };
+
+        UpdateVerdict verdict;
+        std::string verdictText;
+        if (eventsReporter) {
+            verdict = run(*eventsReporter);
+        } else {
+            TerminalReporter reporter(io.out, io.outIsTty, clock, ack, io.columns);
+            if (io.outIsTty && !options.dryRun) reporter.SetForecast(forecast.times, forecast.totalMs);
+            say = [&](const std::string& text) { reporter.Note(text); };
+            verdict = run(reporter);
+            say = sayToTalk;
+            reporter.Finish();
+            verdictText = reporter.Verdict();
+        }
+        if (options.dryRun) {
+            talk << WrapText("Dry run: on a real device this update would take about " +
+                                 FormatDuration(simulated.NowMs()) + " (" + std::to_string(simulated.NowMs()) +
+                                 " ms), not counting time spent at messages.",
+                             width)
+                 << "\n";
+        }
+        if (!options.events) io.out << Cp1252ToUtf8(WrapText(verdictText, width)) << "\n";
+        return finish(VerdictName(verdict), ExitStatusFor(verdict));
+    } catch (const RunCancelled&) {
+        finish("interrupted", kExitCancelled);
+        throw;
+    }
+}
+
+}  // namespace cli
