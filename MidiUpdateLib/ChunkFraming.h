@@ -1,9 +1,21 @@
 #pragma once
-// How a port puts one chunk on the wire, written once for every port: the framing that makes each
-// chunk a complete SysEx message, and the port's own pauses after it.
+// The one home of the rules that cut, frame and pace chunks, which the sender, the virtual device
+// and every port share: where a chunk ends, the framing that makes each chunk a complete SysEx
+// message, and the port's own pauses after it.
 
 #include <cstdint>
 #include <vector>
+
+// Chunk size used when a port reports an ideal size of 0, which would cut empty chunks.
+constexpr std::uint32_t kFallbackIdealChunkSize = 1024;
+// The ideal chunk size a sender cuts with: the port's value read as unsigned (a negative one means
+// one chunk per portion), with 0 replaced by the fallback.
+std::uint32_t UsableIdealChunkSize(std::int32_t ideal);
+
+// End of the next chunk of [cursor, end): at least `ideal` bytes, ending just after the first F7
+// or line feed from there on, never longer than `max` (unless ideal >= max). `ideal` must be > 0.
+const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,
+                                 std::uint32_t ideal, std::uint32_t max);
 
 // With `chunks` on, a chunk that does not begin with F0 gets F0 in front and one that does not end
 // with F7 gets F7 behind; with it off, the bytes go out as cut. An empty chunk stays empty.

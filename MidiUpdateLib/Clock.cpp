@@ -78,3 +78,5 @@ ScopedClock::ScopedClock(Clock& clock) : previous(currentClock.load()) { SetCloc
 ScopedClock::~ScopedClock() { SetClock(previous); }
 
 void SleepMs(std::uint32_t ms) { CurrentClock().SleepMs(ms); }
+
+std::uint64_t GetTimeMs() { return CurrentClock().NowMs(); }

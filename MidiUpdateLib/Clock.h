@@ -76,3 +76,5 @@ private:
 
 // Sleeps on the current clock.
 void SleepMs(std::uint32_t ms);
+// Milliseconds on the current clock.
+std::uint64_t GetTimeMs();

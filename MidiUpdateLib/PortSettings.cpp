@@ -54,6 +54,21 @@ void ApplySetting(PortSettings& settings, const std::string& key, const std::str
 
 }  // namespace
 
+std::string SettingsRecord(const PortSettings& settings, const std::string& fallbackName) {
+    std::string names;
+    const bool fallback = settings.names.size() == 1 && *settings.names.begin() == fallbackName;
+    if (!fallback)
+        for (const std::string& n : settings.names)
+            if (n.find(':') == std::string::npos && n.find('$') == std::string::npos)
+                names += (names.empty() ? "" : "$") + n;
+    std::string text = "win:unpacked";
+    if (!names.empty()) text += ":name:" + names;
+    text += ":ideal:" + std::to_string(settings.ideal) + ":max:" + std::to_string(settings.max) +
+            ":delay:" + std::to_string(settings.delay) + ":unprepdelay:" + std::to_string(settings.unprepDelay) +
+            ":chunks:" + (settings.chunks ? "yes" : "no");
+    return text;
+}
+
 void ParsePortSettings(PortSettings& settings, const std::string& text) {
     const std::vector<std::string> fields = SplitFields(text, ':');
     // The first field names the platform; the second is free text that nothing interprets.

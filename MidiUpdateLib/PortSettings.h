@@ -24,6 +24,10 @@ void ParsePortSettings(PortSettings& settings, const std::string& text);
 // value, or a value that its key cannot take (send refuses the same pacing values). The program
 // itself reads any record without complaint; this is for tools that write update files.
 std::string PortSettingsRecordFault(const std::string& text);
+// The record that gives `settings` back when it is applied over the defaults. The names are left
+// out when they are only `fallbackName` (what a file without names falls back to: its product
+// name), and so is a name that a record cannot carry (one holding ':' or '$').
+std::string SettingsRecord(const PortSettings& settings, const std::string& fallbackName);
 // Adds every name of a "$"-separated list to `names`.
 void ParseNameList(std::set<std::string>& names, const std::string& text);
 // "yes", "true" (any letter case) or a non-zero decimal number.

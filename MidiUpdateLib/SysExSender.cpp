@@ -1,5 +1,6 @@
 #include "SysExSender.h"
 
+#include "ChunkFraming.h"
 #include "Clock.h"
 #include "Log.h"
 #include "MidiPort.h"
@@ -144,28 +145,6 @@ bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
     return true;
 }
 
-std::uint32_t UsableIdealChunkSize(std::int32_t ideal) {
-    // Read as unsigned like every length here: a negative ideal is larger than any portion, so
-    // each portion goes out as one chunk. Only 0 would cut empty chunks.
-    return ideal != 0 ? static_cast<std::uint32_t>(ideal) : kFallbackIdealChunkSize;
-}
-
-const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,
-                                 std::uint32_t ideal, std::uint32_t max) {
-    // An ideal of 0 would look at the byte before the chunk and could cut an empty one.
-    if (ideal == 0) ideal = kFallbackIdealChunkSize;
-    if (static_cast<std::uint32_t>(end - cursor) < ideal) return end;
-    const std::uint8_t* e = cursor + ideal;
-    while (static_cast<std::uint32_t>(e - cursor) < max) {
-        if (e == end) break;
-        const std::uint8_t last = *(e - 1);
-        // A line feed ends a chunk just as the end of a SysEx message does.
-        if (last == 0xF7 || last == 0x0A) break;
-        ++e;
-    }
-    return e;
-}
-
 std::string FormatByteSize(std::uint32_t n) {
     // The count goes through single precision first, as the size shown has always been computed.
     if (n >= 1048576u) return FormatString("%.1fMB", static_cast<float>(n) / 1048576.0);
@@ -193,8 +172,6 @@ void DoDelay(const SysExPortion& portion, UpdateProgress& progress) {
     SleepMs(kDeviceActivationMs);
     progress.Progress(1.0f);
 }
-
-std::uint64_t GetTimeMs() { return CurrentClock().NowMs(); }
 
 UpdateVerdict SysExSender::Send(const Update& update, UpdateProgress& progress) {
     LogMessage("%s(update,sender,progress)\n", "SysExSender::Send");

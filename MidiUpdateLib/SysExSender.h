@@ -51,20 +51,8 @@ public:
 constexpr std::uint32_t kConnectionAttempts = 10;
 constexpr std::uint32_t kConnectionRetryMs = 1000;
 
-// Chunk size used when a port reports an ideal size of 0, which would cut empty chunks.
-constexpr std::uint32_t kFallbackIdealChunkSize = 1024;
-// The ideal chunk size a sender cuts with: the port's value read as unsigned (a negative one means
-// one chunk per portion), with 0 replaced by the fallback.
-std::uint32_t UsableIdealChunkSize(std::int32_t ideal);
-
-// End of the next chunk of [cursor, end): at least `ideal` bytes, ending just after the first F7
-// or line feed from there on, never longer than `max` (unless ideal >= max). `ideal` must be > 0.
-const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,
-                                 std::uint32_t ideal, std::uint32_t max);
 std::string FormatByteSize(std::uint32_t n);
 // Up to ten one-second waits for the port to report itself connected.
 bool WaitForConnection(MidiPort& port);
 // The pause after a portion: nothing for a delay of 0, else the delay plus ten seconds.
 void DoDelay(const SysExPortion& portion, UpdateProgress& progress);
-// Milliseconds on the current clock.
-std::uint64_t GetTimeMs();

@@ -3,7 +3,6 @@
 #include "Clock.h"
 #include "Log.h"
 #include "MidiPort.h"
-#include "SysExSender.h"
 #include "UpdateProgress.h"
 
 const std::uint8_t kManufacturerId[3] = {0x00, 0x7F, 0x55};

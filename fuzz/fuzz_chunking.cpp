@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ChunkFraming.h"
 #include "Clock.h"
 #include "FuzzSupport.h"
 #include "MidiPort.h"

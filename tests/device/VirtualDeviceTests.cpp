@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ChunkFraming.h"
 #include "Clock.h"
 #include "DeviceTestSupport.h"
 #include "SysExSender.h"

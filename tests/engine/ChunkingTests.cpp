@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ChunkFraming.h"
 #include "ScriptedPort.h"
 #include "SysExSender.h"
 #include "TestSupport.h"

@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "ChunkFraming.h"
 #include "Clock.h"
 #include "FakeConnection.h"
 #include "RtMidiPort.h"

@@ -69,10 +69,7 @@ std::vector<SettingsCase> SettingsCases() {
 
 class PortSettingsParsing : public testing::TestWithParam<SettingsCase> {};
 
-TEST_P(PortSettingsParsing, AppliesRecordsOverDefaults) {
-    PortSettings settings = DefaultPortSettings;
-    for (const std::string& record : GetParam().records) ParsePortSettings(settings, record);
-    const PortSettings& expected = GetParam().expected;
+void ExpectSame(const PortSettings& settings, const PortSettings& expected) {
     EXPECT_EQ(settings.names, expected.names);
     EXPECT_EQ(settings.ideal, expected.ideal);
     EXPECT_EQ(settings.max, expected.max);
@@ -81,8 +78,31 @@ TEST_P(PortSettingsParsing, AppliesRecordsOverDefaults) {
     EXPECT_EQ(settings.chunks, expected.chunks);
 }
 
+TEST_P(PortSettingsParsing, AppliesRecordsOverDefaults) {
+    PortSettings settings = DefaultPortSettings;
+    for (const std::string& record : GetParam().records) ParsePortSettings(settings, record);
+    ExpectSame(settings, GetParam().expected);
+}
+
+// The record that unpack writes for settings gives them back, whatever values they hold; only an
+// empty name is lost, as no record can carry one on its own.
+TEST_P(PortSettingsParsing, TheWrittenRecordReadsBackAsTheSameSettings) {
+    PortSettings expected = GetParam().expected;
+    PortSettings settings = DefaultPortSettings;
+    ParsePortSettings(settings, SettingsRecord(expected, "Product"));
+    expected.names.erase("");
+    ExpectSame(settings, expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Records, PortSettingsParsing, testing::ValuesIn(SettingsCases()),
                          [](const testing::TestParamInfo<SettingsCase>& info) { return std::string(info.param.name); });
+
+TEST(SettingsRecord, LeavesOutTheProductNameAloneAndNamesNoRecordCanCarry) {
+    const std::string pacing = ":ideal:1024:max:3072:delay:200:unprepdelay:100:chunks:yes";
+    EXPECT_EQ(SettingsRecord(With({"Pad"}), "Pad"), "win:unpacked" + pacing);
+    EXPECT_EQ(SettingsRecord(With({"Pad", "Pad 2"}), "Pad"), "win:unpacked:name:Pad$Pad 2" + pacing);
+    EXPECT_EQ(SettingsRecord(With({"A:B", "C$D", "E"}), "Pad"), "win:unpacked:name:E" + pacing);
+}
 
 TEST(PortSettingsParsing, DefaultsAreTheBuiltInValues) {
     EXPECT_TRUE(DefaultPortSettings.names.empty());
