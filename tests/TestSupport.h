@@ -1,5 +1,7 @@
 #pragma once
-// Shared test doubles: a reporter that records every call with its time, and a log capture.
+// Shared test doubles: a reporter that records every call with its time, a log capture, a port
+// that takes everything and never answers, and the program's sentences that tests of every layer
+// expect.
 
 #include <cstdint>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "Clock.h"
 #include "Log.h"
+#include "MidiPort.h"
 #include "UpdateProgress.h"
 
 struct ProgressEvent {
@@ -82,3 +85,39 @@ private:
     }
     std::string text;
 };
+
+// Takes every chunk and never answers; connected after its first `absentChecks` looks. Only the
+// pure operations are filled in, so reception behaves exactly as the base class defines it.
+class QuietPort : public MidiPort {
+public:
+    explicit QuietPort(unsigned absentChecks = 0) : absentChecks(absentChecks) {}
+    std::int32_t GetIdealChunkSize() override { return 1024; }
+    std::int32_t GetMaxChunkSize() override { return 3072; }
+    bool IsConnected() override {
+        if (absentChecks == 0) return true;
+        --absentChecks;
+        return false;
+    }
+    void Disconnect() override {}
+    void Send(const std::uint8_t*, std::uint32_t) override {}
+    // Bytes as if the device had sent them.
+    void Feed(const std::vector<std::uint8_t>& bytes) { assembler.AddBytes(bytes.data(), bytes.size()); }
+
+private:
+    unsigned absentChecks;
+};
+
+// The program's own sentences, typos included, written once for every test that expects them.
+inline const char* const kUpdatedText = "The 'Pad' was updated sucessfully to version 1.05.";
+inline const char* const kCheckDeviceText =
+    "The update has been sent.\nPlease check your device for update status.\nYou may need to restart "
+    "the device for the update process to complete.";
+inline const char* const kNotConfirmedText =
+    "The update has been sent, but the device has not yet confirmed that the update process was "
+    "successful.";
+inline const char* const kDeviceErrorText =
+    "There was an error sending the update file.\nPlease restart the device and try again.";
+inline const char* const kPreparationText =
+    "Preparing your update...\n\n1. Please connect your device via USB.\n2. Do not disconnect your "
+    "device until the update is complete.";
+inline const char* const kBadHeaderText = "Update file was invalid (bad header).";

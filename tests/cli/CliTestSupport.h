@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "TestSupport.h"
 #include "Update.h"
 
 struct CliRun {

@@ -98,7 +98,7 @@ TEST(Info, AFileThatFailsToLoadEndsStandardErrorWithTheLoadersMessage) {
         std::vector<std::uint8_t> bytes;
         std::string message;
     } cases[] = {
-        {"short", {1, 2, 3}, "Update file was invalid (bad header)."},
+        {"short", {1, 2, 3}, kBadHeaderText},
         {"version", wrongVersion,
          "Update file is wrong version. Please check you have the latest version of the updater."},
         {"truncated", truncated, "Update file was truncated. Did it download correctly?"},
@@ -131,9 +131,9 @@ TEST(Info, AFileThatCannotBeReadOrIsNoRawSysExSaysWhy) {
         std::string err;
     } cases[] = {
         {"/nonexistent/file.upd", "midiupdate: could not open '/nonexistent/file.upd': No such file or directory\n"},
-        {noise, "midiupdate: could not load '" + noise + "':\nUpdate file was invalid (bad header).\n"
+        {noise, "midiupdate: could not load '" + noise + "':\n" + std::string(kBadHeaderText) + "\n"
                 "midiupdate: a raw SysEx file begins with F0, but '" + noise + "' begins with 12 34 56\n"},
-        {empty, "midiupdate: could not load '" + empty + "':\nUpdate file was invalid (bad header).\n"
+        {empty, "midiupdate: could not load '" + empty + "':\n" + std::string(kBadHeaderText) + "\n"
                 "midiupdate: a raw SysEx file begins with F0, and '" + empty + "' is empty\n"},
     };
     for (const auto& c : cases) {

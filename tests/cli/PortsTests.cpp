@@ -23,25 +23,8 @@ public:
     std::vector<MidiPortEntry> InputPorts() override { return inputs; }
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override {
         if (made) made->push_back(settings);
-        return std::make_unique<DeadPort>(absentChecks);
+        return std::make_unique<QuietPort>(absentChecks);
     }
-
-private:
-    // Takes everything and never answers: a run ends unconfirmed.
-    class DeadPort : public MidiPort {
-    public:
-        explicit DeadPort(unsigned absentChecks) : absentChecks(absentChecks) {}
-        std::int32_t GetIdealChunkSize() override { return 1024; }
-        std::int32_t GetMaxChunkSize() override { return 3072; }
-        bool IsConnected() override {
-            if (absentChecks == 0) return true;
-            --absentChecks;
-            return false;
-        }
-        unsigned absentChecks;
-        void Disconnect() override {}
-        void Send(const std::uint8_t*, std::uint32_t) override {}
-    };
 };
 
 CliRun RunWith(const std::vector<std::string>& args, MidiSystemFactory factory, const std::string& input = "",

@@ -245,7 +245,7 @@ TEST(Send, AFileThatFailsToLoadSendsNothingAndExitsWithOne) {
     CliRun run = RunMidiUpdate({"send", path, "--dry-run", "--events"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "{\"t\": 0, \"event\": \"verdict\", \"verdict\": \"not_loaded\", \"exit\": 1}\n");
-    EXPECT_EQ(run.LastErrLine(), "Update file was invalid (bad header).");
+    EXPECT_EQ(run.LastErrLine(), kBadHeaderText);
 }
 
 TEST(Send, PacingOptionsReplaceTheFilesValuesForTheRun) {
@@ -290,5 +290,5 @@ TEST(Send, ADashReadsTheFileFromStandardInput) {
     EXPECT_NE(shown.out.find("\"product\": \"Pad\""), std::string::npos);
     const CliRun broken = RunMidiUpdate({"info", "-"}, bytes.substr(0, 10));
     EXPECT_EQ(broken.status, 1);
-    EXPECT_EQ(broken.LastErrLine(), "Update file was invalid (bad header).");
+    EXPECT_EQ(broken.LastErrLine(), kBadHeaderText);
 }

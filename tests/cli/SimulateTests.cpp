@@ -21,18 +21,10 @@ public:
     std::vector<MidiPortEntry> InputPorts() override { return {}; }
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override {
         made.push_back(settings);
-        return std::make_unique<SilentPort>();
+        return std::make_unique<QuietPort>();
     }
 
 private:
-    class SilentPort : public MidiPort {
-    public:
-        std::int32_t GetIdealChunkSize() override { return 1024; }
-        std::int32_t GetMaxChunkSize() override { return 3072; }
-        bool IsConnected() override { return true; }
-        void Disconnect() override {}
-        void Send(const std::uint8_t*, std::uint32_t) override {}
-    };
     std::vector<PortSettings>& made;
 };
 
@@ -97,7 +89,7 @@ TEST(Simulate, AFileThatFailsToLoadOpensNoPorts) {
     CliRun run = RunMidiUpdate({"simulate", path, "--timeout", "1"});
     EXPECT_EQ(run.status, kExitFailed);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.LastErrLine(), "Update file was invalid (bad header).");
+    EXPECT_EQ(run.LastErrLine(), kBadHeaderText);
 }
 
 #ifndef _WIN32

@@ -48,9 +48,6 @@ const std::uint64_t kThreeMs = kFirstMs + kSecondMs + kThirdMs;
 // A silent device costs six status polls of 2000 ms per portion.
 constexpr std::uint64_t kSilentPollsMs = 6 * 2000;
 
-const char* const kAcceptedText = "The 'Pad' was updated sucessfully to version 1.05.";
-const char* const kErrorText =
-    "There was an error sending the update file.\nPlease restart the device and try again.";
 
 Update OnePortion(FirmwareVersion version = {1, 5}) { return MakeUpdate({kThird}, version); }
 Update ThreePortions() { return MakeUpdate({kFirst, kSecond, kThird}); }
@@ -102,19 +99,19 @@ TEST(FullRun, VerdictMatrix) {
     Update raw = OnePortion({0, 0});
     raw.isRawSysEx = true;
     const Case cases[] = {
-        {"accept, one portion", OnePortion(), "status=accept", UpdateVerdict::Updated, kAcceptedText,
+        {"accept, one portion", OnePortion(), "status=accept", UpdateVerdict::Updated, kUpdatedText,
          kThirdMs, 0},
-        {"accept, three portions", ThreePortions(), "", UpdateVerdict::Updated, kAcceptedText,
+        {"accept, three portions", ThreePortions(), "", UpdateVerdict::Updated, kUpdatedText,
          kThreeMs, 0},
-        {"fail, one portion", OnePortion(), "status=fail", UpdateVerdict::DeviceError, kErrorText,
+        {"fail, one portion", OnePortion(), "status=fail", UpdateVerdict::DeviceError, kDeviceErrorText,
          kThirdMs, 0},
         {"fail, three portions", ThreePortions(), "status=fail", UpdateVerdict::DeviceError,
-         kErrorText, kThreeMs, 0},
+         kDeviceErrorText, kThreeMs, 0},
         // Without statuses every portion costs the six silent polls; the reply then takes 20 ms.
-        {"silent, same version", OnePortion(), "status=none", UpdateVerdict::Updated, kAcceptedText,
+        {"silent, same version", OnePortion(), "status=none", UpdateVerdict::Updated, kUpdatedText,
          kThirdMs + kSilentPollsMs + kDeviceIdentityMs, 1},
         {"silent, same version, three portions", ThreePortions(), "status=none,identity=1.05",
-         UpdateVerdict::Updated, kAcceptedText, kThreeMs + 3 * kSilentPollsMs + kDeviceIdentityMs, 1},
+         UpdateVerdict::Updated, kUpdatedText, kThreeMs + 3 * kSilentPollsMs + kDeviceIdentityMs, 1},
         {"silent, other version", OnePortion(), "status=none,identity=1.06",
          UpdateVerdict::VersionDiffers,
          "The 'Pad' firmware version is now 1.06.\nThe update file version was 1.05.\n"
@@ -155,7 +152,7 @@ TEST(FullRun, VerdictMatrix) {
 TEST(FullRun, InstallingThenAccepted) {
     const RunResult r = RunAgainstDevice(OnePortion(), "status=install:3");
     EXPECT_EQ(r.verdict, UpdateVerdict::Updated);
-    EXPECT_EQ(r.completed, std::vector<std::string>{kAcceptedText});
+    EXPECT_EQ(r.completed, std::vector<std::string>{kUpdatedText});
     EXPECT_TRUE(Saw(r, "Waiting for device to complete update installation..."));
     EXPECT_TRUE(Saw(r, "Device has accepted update."));
     EXPECT_EQ(r.stats.identityRequests, 0u);
@@ -172,7 +169,7 @@ TEST(FullRun, InstallingBeyondThePollBudget) {
     // still "installing" and asks for the version, which matches.
     const RunResult r = RunAgainstDevice(OnePortion(), "status=install:250");
     EXPECT_EQ(r.verdict, UpdateVerdict::Updated);
-    EXPECT_EQ(r.completed, std::vector<std::string>{kAcceptedText});
+    EXPECT_EQ(r.completed, std::vector<std::string>{kUpdatedText});
     EXPECT_TRUE(Saw(r, "Device has not yet responded to update."));
     EXPECT_FALSE(Saw(r, "Device has accepted update."));
     EXPECT_EQ(r.stats.identityRequests, 1u);
@@ -192,7 +189,7 @@ TEST(FullRun, DeviceRebootingBetweenPortions) {
     // Each status reaches the run before the device goes; reading it starts the reboot.
     EXPECT_EQ(r.stats.identityRequests, 0u);
     EXPECT_EQ(r.verdict, UpdateVerdict::Updated);
-    EXPECT_EQ(r.completed, std::vector<std::string>{kAcceptedText});
+    EXPECT_EQ(r.completed, std::vector<std::string>{kUpdatedText});
     EXPECT_EQ(std::count(r.statuses.begin(), r.statuses.end(), "Device has accepted update."), 3);
     // Portion 1 ends at 544, where its status is read: away from 544 to 3544, so connection checks
     // at 544, 1544, 2544 fail and 3544 succeeds. Portion 2 sends from 3544 to 5175 and its status
@@ -220,7 +217,7 @@ TEST(FullRun, CorruptLastPortionGivesTheErrorVerdict) {
     const Update known = ThreePortions();
     const RunResult r = RunAgainstDevice(sent, "status=accept", &known);
     EXPECT_EQ(r.verdict, UpdateVerdict::DeviceError);
-    EXPECT_EQ(r.completed, std::vector<std::string>{kErrorText});
+    EXPECT_EQ(r.completed, std::vector<std::string>{kDeviceErrorText});
     EXPECT_EQ(r.stats.portionsCompleted, 3u);
     EXPECT_EQ(r.stats.portionsCorrupt, 1u);
 }

@@ -16,14 +16,6 @@
 
 namespace {
 
-const char* const kUpdated = "The 'Pad' was updated sucessfully to version 1.05.";
-const char* const kCheckDevice =
-    "The update has been sent.\nPlease check your device for update status.\nYou may need to restart "
-    "the device for the update process to complete.";
-const char* const kNotConfirmed =
-    "The update has been sent, but the device has not yet confirmed that the update process was "
-    "successful.";
-const char* const kError = "There was an error sending the update file.\nPlease restart the device and try again.";
 
 // One portion of two 2000-byte messages, cut into chunks of 2000 bytes.
 const Bytes kPortion = SysExMessages(2, 2000);
@@ -69,23 +61,23 @@ TEST(MisbehavingDevice, EachCaseEndsInTheRulesVerdictWithinTheBoundedWaits) {
         UpdateVerdict verdict;
         const char* text;
     } cases[] = {
-        {"never answers", "status=none,identity=none", UpdateVerdict::SentCheckDevice, kCheckDevice},
-        {"garbage, then the right version", "answer=garbage", UpdateVerdict::Updated, kUpdated},
-        {"garbage and no Identity Reply", "answer=garbage,identity=none", UpdateVerdict::SentCheckDevice, kCheckDevice},
-        {"loopback cable", "answer=echo", UpdateVerdict::SentNotConfirmed, kNotConfirmed},
-        {"endless stream without F7", "answer=stream", UpdateVerdict::SentCheckDevice, kCheckDevice},
-        {"drops mid-portion and returns", "drop=1500", UpdateVerdict::DeviceError, kError},
-        {"status after the polls, then the right version", "answer=late", UpdateVerdict::Updated, kUpdated},
+        {"never answers", "status=none,identity=none", UpdateVerdict::SentCheckDevice, kCheckDeviceText},
+        {"garbage, then the right version", "answer=garbage", UpdateVerdict::Updated, kUpdatedText},
+        {"garbage and no Identity Reply", "answer=garbage,identity=none", UpdateVerdict::SentCheckDevice, kCheckDeviceText},
+        {"loopback cable", "answer=echo", UpdateVerdict::SentNotConfirmed, kNotConfirmedText},
+        {"endless stream without F7", "answer=stream", UpdateVerdict::SentCheckDevice, kCheckDeviceText},
+        {"drops mid-portion and returns", "drop=1500", UpdateVerdict::DeviceError, kDeviceErrorText},
+        {"status after the polls, then the right version", "answer=late", UpdateVerdict::Updated, kUpdatedText},
         {"status after the polls, no Identity Reply", "answer=late,identity=none", UpdateVerdict::SentCheckDevice,
-         kCheckDevice},
+         kCheckDeviceText},
         {"late failure status", "answer=late,status=fail,identity=none", UpdateVerdict::SentCheckDevice,
-         kCheckDevice},
+         kCheckDeviceText},
         {"Identity Reply without version", "status=none,identity=short", UpdateVerdict::SentNotConfirmed,
-         kNotConfirmed},
+         kNotConfirmedText},
         {"Identity Reply cut off before its end", "status=none,identity=cut", UpdateVerdict::SentCheckDevice,
-         kCheckDevice},
+         kCheckDeviceText},
         {"Identity Reply with a wrong header", "status=none,identity=malformed", UpdateVerdict::SentNotConfirmed,
-         kNotConfirmed},
+         kNotConfirmedText},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

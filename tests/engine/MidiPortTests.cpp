@@ -10,17 +10,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Only the pure operations are filled in, so reception behaves exactly as the base defines it.
-class BarePort : public MidiPort {
-public:
-    std::int32_t GetIdealChunkSize() override { return 1024; }
-    std::int32_t GetMaxChunkSize() override { return 3072; }
-    bool IsConnected() override { return true; }
-    void Disconnect() override {}
-    void Send(const std::uint8_t*, std::uint32_t) override {}
-    void Feed(const Bytes& bytes) { assembler.AddBytes(bytes.data(), bytes.size()); }
-};
-
 // Message number k of the threaded test: F0, then k % 60 + 1 copies of one data byte, then F7.
 Bytes NumberedMessage(int k) {
     Bytes message(static_cast<std::size_t>(k % 60 + 1), static_cast<std::uint8_t>(k % 0x70));
@@ -43,7 +32,7 @@ bool IsWholeNumberedMessage(const Bytes& m) {
 }  // namespace
 
 TEST(SysExReassembly, BytesOutsideAFrameAreDroppedAndTheLogRunsOnOneLine) {
-    BarePort port;
+    QuietPort port;
     LogCapture log;
     port.Feed({0x01, 0xF7, 0xF0, 0x10, 0x20, 0xF7});
     EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x10, 0x20, 0xF7}));
@@ -51,7 +40,7 @@ TEST(SysExReassembly, BytesOutsideAFrameAreDroppedAndTheLogRunsOnOneLine) {
 }
 
 TEST(SysExReassembly, OnlyF7EndsAMessage) {
-    BarePort port;
+    QuietPort port;
     port.Feed({0xF0, 0x41, 0xF0, 0x42, 0xF7});
     EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x41, 0xF0, 0x42, 0xF7}));
     port.Feed({0xF0, 0xF8, 0x90, 0xF7});  // real-time and status bytes are kept as they come
@@ -59,7 +48,7 @@ TEST(SysExReassembly, OnlyF7EndsAMessage) {
 }
 
 TEST(SysExReassembly, MessageSplitOverTwoBuffersIsStoredOnceWhole) {
-    BarePort port;
+    QuietPort port;
     LogCapture log;
     port.Feed({0xF0, 0x01, 0x02});
     EXPECT_TRUE(port.GetSysEx().empty());
@@ -69,14 +58,14 @@ TEST(SysExReassembly, MessageSplitOverTwoBuffersIsStoredOnceWhole) {
 }
 
 TEST(SysExReassembly, NewerMessageReplacesTheUnreadOne) {
-    BarePort port;
+    QuietPort port;
     port.Feed({0xF0, 0x01, 0x02, 0x03, 0xF7, 0xF0, 0x09, 0xF7});
     EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x09, 0xF7}));
     EXPECT_EQ(port.GetSysEx(), (Bytes{0xF0, 0x09, 0xF7}));  // reading does not remove it
 }
 
 TEST(SysExReassembly, ClearedStoreStaysEmptyUntilTheNextMessageCompletes) {
-    BarePort port;
+    QuietPort port;
     port.Feed({0xF0, 0x01, 0xF7});
     port.ClearSysEx();
     EXPECT_TRUE(port.GetSysEx().empty());
@@ -87,7 +76,7 @@ TEST(SysExReassembly, ClearedStoreStaysEmptyUntilTheNextMessageCompletes) {
 }
 
 TEST(SysExReassembly, LongMessageIsStoredWholeAndPreviewedByItsFirstTwentyBytes) {
-    BarePort port;
+    QuietPort port;
     Bytes message = {0xF0};
     for (std::uint8_t b = 1; b <= 28; ++b) message.push_back(b);
     message.push_back(0xF7);
@@ -102,7 +91,7 @@ TEST(SysExReassembly, LongMessageIsStoredWholeAndPreviewedByItsFirstTwentyBytes)
 // A device streaming without ever ending its message: the one being assembled is capped, and
 // the store still takes the next proper message.
 TEST(SysExReassembly, MessageWithoutEndIsDroppedAtTheCap) {
-    BarePort port;
+    QuietPort port;
     Bytes longest(kMaxAssembledSysEx, 0x11);
     longest.front() = 0xF0;
     longest.back() = 0xF7;
@@ -127,7 +116,7 @@ TEST(SysExReassembly, PreviewUsesLowerCaseHex) {
 }
 
 TEST(MidiPortBase, QueryReturnsNothingWhateverItIsGiven) {
-    BarePort port;
+    QuietPort port;
     port.Feed({0xF0, 0x01, 0xF7});
     const std::uint8_t request[] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
     EXPECT_TRUE(port.Query(5000, request, sizeof(request)).empty());
@@ -135,7 +124,7 @@ TEST(MidiPortBase, QueryReturnsNothingWhateverItIsGiven) {
 }
 
 TEST(MidiPortBase, ReaderNeverSeesATornMessageWhileInputArrives) {
-    BarePort port;
+    QuietPort port;
     constexpr int kMessages = 5000;
     std::atomic<bool> done{false};
     std::thread feeder([&] {

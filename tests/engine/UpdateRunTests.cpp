@@ -8,18 +8,6 @@
 
 namespace {
 
-const char* const kPreparation =
-    "Preparing your update...\n\n1. Please connect your device via USB.\n2. Do not disconnect your "
-    "device until the update is complete.";
-const char* const kUpdated105 = "The 'Pad' was updated sucessfully to version 1.05.";
-const char* const kCheckDevice =
-    "The update has been sent.\nPlease check your device for update status.\nYou may need to restart "
-    "the device for the update process to complete.";
-const char* const kNotConfirmed =
-    "The update has been sent, but the device has not yet confirmed that the update process was "
-    "successful.";
-const char* const kDeviceError =
-    "There was an error sending the update file.\nPlease restart the device and try again.";
 
 SysExPortion Portion(std::size_t size, std::uint32_t delay = 0) {
     SysExPortion portion;
@@ -60,7 +48,7 @@ TEST_F(UpdateRunTest, NoPortionsGoesStraightToTheDeviceEnquiry) {
     EXPECT_EQ(Run(PadUpdate({})), UpdateVerdict::SentCheckDevice);
     EXPECT_EQ(progress.Trace(),
               (std::vector<std::string>{"P0", "I", "S:Started update", "P1", "S:MIDI update sent successfully.",
-                                        "S:Verifying update status...", std::string("C:") + kCheckDevice}));
+                                        "S:Verifying update status...", std::string("C:") + kCheckDeviceText}));
     ASSERT_EQ(port.queries.size(), 1u);
     EXPECT_EQ(port.queries[0].limit, 5000u);
     EXPECT_EQ(port.queries[0].request, (Bytes{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}));
@@ -77,7 +65,7 @@ TEST_F(UpdateRunTest, OnePortionAcceptedReportsEveryStepAndTakesOnlyTheChunkRest
                   "P0", "I", "S:Started update", "S:Looking for Pad to update...", "I",
                   "I", "S:Sent 100 bytes of 100 bytes", "P1", "S:Sent 100 bytes of 100 bytes",
                   "S:Checking update status...", "I", "S:Device has accepted update.", "P1",
-                  "P1", "S:MIDI update sent successfully.", std::string("C:") + kUpdated105}));
+                  "P1", "S:MIDI update sent successfully.", std::string("C:") + kUpdatedText}));
     EXPECT_TRUE(port.queries.empty());
     EXPECT_EQ(port.disconnects, 1);
     EXPECT_EQ(clock.NowMs(), 24u);  // 100 bytes rest 24 ms; the status came at once
@@ -100,10 +88,10 @@ TEST_F(UpdateRunTest, ThreePortionsNameEachAndShowThePreparationOnceBeforeTheFir
     port.repliesToSends = {StatusMessage(0x00), StatusMessage(0x00), StatusMessage(0x00)};
     EXPECT_EQ(Run(PadUpdate({Portion(1000, 300), Portion(2000), Portion(1000)})), UpdateVerdict::Updated);
 
-    EXPECT_EQ(progress.Texts(ProgressEvent::Blocking), (std::vector<std::string>{kPreparation}));
+    EXPECT_EQ(progress.Texts(ProgressEvent::Blocking), (std::vector<std::string>{kPreparationText}));
     const std::size_t looking = IndexOf("S:Looking for Pad to update...");
     const std::size_t firstVerdict = IndexOf("S:Device has accepted update.");
-    const std::size_t blocking = IndexOf(std::string("B:") + kPreparation);
+    const std::size_t blocking = IndexOf(std::string("B:") + kPreparationText);
     const std::size_t pause = IndexOf("S:Waiting for device to become ready for more data...");
     const std::size_t second = IndexOf("S:Sending chunk #2 of 3");
     const std::size_t third = IndexOf("S:Sending chunk #3 of 3");
@@ -158,16 +146,16 @@ TEST_F(UpdateRunTest, VerdictFollowsTheLastStatusAndTheReportedVersion) {
         std::string text;
         bool asks;
     } cases[] = {
-        {"accepted", {StatusMessage(0x00)}, {}, 1, 5, UpdateVerdict::Updated, kUpdated105, false},
+        {"accepted", {StatusMessage(0x00)}, {}, 1, 5, UpdateVerdict::Updated, kUpdatedText, false},
         {"failed after accepted", {StatusMessage(0x00), StatusMessage(0x01)}, {}, 1, 5,
-         UpdateVerdict::DeviceError, kDeviceError, false},
+         UpdateVerdict::DeviceError, kDeviceErrorText, false},
         {"accepted after failed", {StatusMessage(0x01), StatusMessage(0x00)}, {}, 1, 5,
-         UpdateVerdict::Updated, kUpdated105, false},
-        {"silent, no identity", {{}}, {}, 1, 5, UpdateVerdict::SentCheckDevice, kCheckDevice, true},
+         UpdateVerdict::Updated, kUpdatedText, false},
+        {"silent, no identity", {{}}, {}, 1, 5, UpdateVerdict::SentCheckDevice, kCheckDeviceText, true},
         {"silent, wrong header", {{}}, Bytes{0xF0, 0x7E, 0x10, 0x06, 0x02, 0x41, 0xF7}, 1, 5,
-         UpdateVerdict::SentNotConfirmed, kNotConfirmed, true},
+         UpdateVerdict::SentNotConfirmed, kNotConfirmedText, true},
         {"installing, same version", {installing}, IdentityReply({0x41}, 0, 0, 1, 0, 5), 1, 5,
-         UpdateVerdict::Updated, kUpdated105, true},
+         UpdateVerdict::Updated, kUpdatedText, true},
         {"installing, other version", {installing}, IdentityReply({0x41}, 0, 0, 1, 0, 5), 1, 6,
          UpdateVerdict::VersionDiffers,
          "The 'Pad' firmware version is now 1.05.\nThe update file version was 1.06.\nThe update "
@@ -209,11 +197,11 @@ TEST_F(UpdateRunTest, AFailedSendIsAnErrorUnlessTheDeviceAcceptsTheUpdate) {
     const Bytes accepted = StatusMessage(0x00), installing = StatusMessage(0x20);
     const Bytes reply105 = IdentityReply({0x41}, 0x01, 0, 1, 0, 5);
     const std::vector<Case> cases = {
-        {"silent device", {2}, {}, {}, UpdateVerdict::DeviceError, kDeviceError},
-        {"silent device with a matching reply", {1}, {}, reply105, UpdateVerdict::DeviceError, kDeviceError},
-        {"installing", {2}, installing, reply105, UpdateVerdict::DeviceError, kDeviceError},
-        {"accepted despite a lost chunk", {1}, accepted, {}, UpdateVerdict::Updated, kUpdated105},
-        {"no failure, silent", {}, {}, {}, UpdateVerdict::SentCheckDevice, kCheckDevice},
+        {"silent device", {2}, {}, {}, UpdateVerdict::DeviceError, kDeviceErrorText},
+        {"silent device with a matching reply", {1}, {}, reply105, UpdateVerdict::DeviceError, kDeviceErrorText},
+        {"installing", {2}, installing, reply105, UpdateVerdict::DeviceError, kDeviceErrorText},
+        {"accepted despite a lost chunk", {1}, accepted, {}, UpdateVerdict::Updated, kUpdatedText},
+        {"no failure, silent", {}, {}, {}, UpdateVerdict::SentCheckDevice, kCheckDeviceText},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "UpdateFileBuilder.h"
 
 namespace {
 
-const char kBadHeader[] = "Update file was invalid (bad header).";
 const char kWrongVersion[] =
     "Update file is wrong version. Please check you have the latest version of the updater.";
 const char kTruncated[] = "Update file was truncated. Did it download correctly?";
@@ -69,11 +69,11 @@ void PrintTo(const RejectionCase& c, std::ostream* os) { *os << c.name; }
 std::vector<RejectionCase> RejectionCases() {
     const std::string magic = "ZellUpdateFile";
     return {
-        {"EmptyFile", "", kBadHeader},
-        {"TwelveBytes", magic.substr(0, 12), kBadHeader},
-        {"WrongMagic", FileBytes().Raw("ZellUpdateFilf").U16(4).Str(), kBadHeader},
-        {"MagicInOtherCase", FileBytes().Raw("zellupdatefile").U16(4).Str(), kBadHeader},
-        {"StartsWithF0WithoutF7", "\xF0\x01\x02\x03", kBadHeader},
+        {"EmptyFile", "", kBadHeaderText},
+        {"TwelveBytes", magic.substr(0, 12), kBadHeaderText},
+        {"WrongMagic", FileBytes().Raw("ZellUpdateFilf").U16(4).Str(), kBadHeaderText},
+        {"MagicInOtherCase", FileBytes().Raw("zellupdatefile").U16(4).Str(), kBadHeaderText},
+        {"StartsWithF0WithoutF7", "\xF0\x01\x02\x03", kBadHeaderText},
         {"MagicOnly", magic, kWrongVersion},
         {"FifteenBytes", magic + std::string(1, '\x04'), kWrongVersion},
         {"Version3", FileBytes().Raw(magic).U16(3).Str(), kWrongVersion},
@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Files, UpdateRejection, testing::ValuesIn(RejectionCase
 TEST(UpdateReader, HeaderCutAtEveryLength) {
     const std::string header = Header("Name", 2, 7, "Hi").Str();
     for (std::size_t length = 0; length < header.size(); ++length) {
-        const std::string expected = length < 14 ? kBadHeader : length < 16 ? kWrongVersion : kTruncated;
+        const std::string expected = length < 14 ? kBadHeaderText : length < 16 ? kWrongVersion : kTruncated;
         EXPECT_EQ(LoadError(header.substr(0, length)), expected) << "cut after " << length << " bytes";
     }
     EXPECT_EQ(LoadError(header), "<loaded>");

@@ -50,11 +50,6 @@ Update MakeUpdate(const std::vector<Bytes>& portions) {
     return update;
 }
 
-const char* const kAccepted = "The 'Pad' was updated sucessfully to version 1.05.";
-const char* const kError = "There was an error sending the update file.\nPlease restart the device and try again.";
-const char* const kCheckDevice =
-    "The update has been sent.\nPlease check your device for update status.\n"
-    "You may need to restart the device for the update process to complete.";
 
 struct RunCase {
     const char* name;
@@ -125,16 +120,16 @@ TEST_P(WholeUpdate, ReachesTheDeviceAndGivesTheRightVerdict) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, WholeUpdate,
     ::testing::Values(
-        RunCase{"Accepting", {kBig}, "status=accept", 0, 0, UpdateVerdict::Updated, kAccepted, true},
+        RunCase{"Accepting", {kBig}, "status=accept", 0, 0, UpdateVerdict::Updated, kUpdatedText, true},
         RunCase{"AcceptingThreePortionsWithReboots", {kSmall, kBig, kSmall}, "status=accept,offline=3000", 0, 0,
-                UpdateVerdict::Updated, kAccepted, true},
-        RunCase{"Failing", {kBig}, "status=fail", 0, 0, UpdateVerdict::DeviceError, kError, true},
-        RunCase{"Silent", {kBig}, "status=none", 0, 0, UpdateVerdict::SentCheckDevice, kCheckDevice, true},
-        RunCase{"InstallingThenAccepting", {kBig}, "status=install:3", 0, 0, UpdateVerdict::Updated, kAccepted,
+                UpdateVerdict::Updated, kUpdatedText, true},
+        RunCase{"Failing", {kBig}, "status=fail", 0, 0, UpdateVerdict::DeviceError, kDeviceErrorText, true},
+        RunCase{"Silent", {kBig}, "status=none", 0, 0, UpdateVerdict::SentCheckDevice, kCheckDeviceText, true},
+        RunCase{"InstallingThenAccepting", {kBig}, "status=install:3", 0, 0, UpdateVerdict::Updated, kUpdatedText,
                 true},
-        RunCase{"MissingForAWhileThenPlugged", {kBig}, "status=accept", 25000, 0, UpdateVerdict::Updated, kAccepted,
+        RunCase{"MissingForAWhileThenPlugged", {kBig}, "status=accept", 25000, 0, UpdateVerdict::Updated, kUpdatedText,
                 true},
-        RunCase{"PlugPulledInTheMiddleOfAPortion", {kBig}, "status=none", 0, 1, UpdateVerdict::DeviceError, kError,
+        RunCase{"PlugPulledInTheMiddleOfAPortion", {kBig}, "status=none", 0, 1, UpdateVerdict::DeviceError, kDeviceErrorText,
                 false}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
