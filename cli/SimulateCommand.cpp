@@ -9,14 +9,9 @@
 #include "Commands.h"
 #include "HostPlatform.h"
 #include "Reporters.h"
-#include "VirtualDevice.h"
-#if defined(MIDIUPDATE_HAVE_RTMIDI)
-#include "DeviceSimulator.h"
-#include "RtMidiConnection.h"
-#endif
+#include "SimulatedDevices.h"
 
 namespace cli {
-
 
 int Simulate(Args& args, CliIo& io) {
     std::string path, name, behaviourText, api;
@@ -66,22 +61,19 @@ int Simulate(Args& args, CliIo& io) {
         else
             name = "SysEx Device";
     }
-#if defined(MIDIUPDATE_HAVE_RTMIDI)
-    std::unique_ptr<MidiConnection> connection;
-    try {
-        // The device's own client name: its ports show as the device's, never as this program's.
-        connection = OpenRtMidiConnection(api, name);
-    } catch (const std::exception& e) {
-        io.err << "midiupdate: no MIDI system available: " << e.what() << "\n";
-        return kExitFailed;
-    }
     std::unique_ptr<SimulatedDevice> device =
         update ? MakeFileDevice(*update, update->winPort, behaviour) : MakeAnySysExDevice(behaviour);
-    DeviceSimulator simulator(*connection, *device, name);
+    std::string error;
+    std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, api, error);
+    std::unique_ptr<DeviceServer> server = system ? system->ServeDevice(name, *device, error) : nullptr;
+    if (!server) {
+        io.err << "midiupdate: " << error << "\n";
+        return kExitFailed;
+    }
     // What arrives, while it arrives: on a terminal one line redrawn in place, otherwise a line
     // for each step of the update.
     std::string shownLine, shownStep = device->StepLine();
-    simulator.OnArrival([&](const SimulatedDevice& seen) {
+    server->OnArrival([&](const SimulatedDevice& seen) {
         if (io.outIsTty) {
             const std::string line = seen.ArrivedLine();
             if (line == shownLine) return;
@@ -95,23 +87,18 @@ int Simulate(Args& args, CliIo& io) {
             io.out << step << "\n" << std::flush;
         }
     });
-    io.out << "Simulating '" << name << "' on " << MidiApiShortName(*connection)
+    io.out << "Simulating '" << name << "' on " << system->Name()
            << (update ? ", checking what arrives against '" + path + "'" : std::string(", taking any SysEx"))
            << "; Ctrl-C stops.\n"
            << std::flush;
-    if (!simulator.Run(timeoutMs)) {
+    if (!server->Run(timeoutMs)) {
         io.err << "midiupdate: could not open the virtual MIDI ports '" << name << "'\n";
         return kExitFailed;
     }
     if (!shownLine.empty()) io.out << "\n";
     io.out << device->Report();
-    io.out << "Messages: " << simulator.MessagesIn() << " in, " << simulator.MessagesOut() << " out\n";
+    io.out << "Messages: " << server->MessagesIn() << " in, " << server->MessagesOut() << " out\n";
     return device->Satisfied() ? kExitOk : kExitFailed;
-#else
-    (void)timeoutMs;
-    io.err << "midiupdate: no MIDI system available: this program was built without RtMidi\n";
-    return kExitFailed;
-#endif
 }
 
 }  // namespace cli

@@ -12,58 +12,10 @@
 
 #include "PortSettings.h"
 #include "Update.h"
+#include "DeviceBehaviour.h"
+#include "DeviceSchedule.h"
 #include "UpdateModeInput.h"
 
-struct DeviceBehaviour {
-    enum class StatusMode { Accept, Fail, None, Install };
-    StatusMode status = StatusMode::Accept;
-    std::uint32_t installCount = 0;            // "installing" statuses before accepting
-    bool identityEnabled = true;               // answers an Identity Request
-    std::optional<FirmwareVersion> identity;   // version in the reply; unset: the file's (or 1.00)
-    std::uint32_t offlineMs = 0;               // disappears this long after each portion's status
-
-    // Ways a device in bootloader mode answers oddly.
-    enum class Answer {
-        Normal,
-        Garbage,  // instead of a status: stray bytes, short messages and SysEx that is no status
-        Echo,     // a loopback cable: every byte comes straight back, nothing else
-        Stream,   // after the first portion, data bytes without end and never an F7
-        Late,     // every status only after the host has stopped polling for it
-    };
-    Answer answer = Answer::Normal;
-    enum class IdentityShape {
-        Whole,
-        Short,      // ends after the manufacturer ID and family: no version
-        Cut,        // stops part-way and never sends its F7
-        Malformed,  // the device ID byte is 0x7F instead of 0x00
-    };
-    IdentityShape identityShape = IdentityShape::Whole;
-    std::uint64_t dropAfterBytes = 0;  // goes away once after this many bytes (0: never)
-};
-
-// Parses "status=accept|fail|none|install:N,identity=MAJOR.MINOR|none|short|cut|malformed,
-// offline=MS,answer=normal|garbage|echo|stream|late,drop=BYTES" (any subset, in any order; empty
-// text = defaults). Throws std::invalid_argument with a sentence for the user.
-DeviceBehaviour ParseDeviceBehaviour(const std::string& text);
-
-// Status bytes the device sends.
-constexpr std::uint8_t kStatusAccepted = 0x00;
-constexpr std::uint8_t kStatusFailed = 0x01;
-constexpr std::uint8_t kStatusInstalling = 0x20;
-
-// Timing of the device's own answers, in milliseconds.
-constexpr std::uint32_t kDeviceProcessingMs = 300;   // last byte of a portion to its status
-constexpr std::uint32_t kDeviceInstallStepMs = 500;  // between two "installing" statuses
-constexpr std::uint32_t kDeviceIdentityMs = 20;      // Identity Request to its reply
-constexpr std::uint32_t kDeviceLateMs = 20000;      // a late status comes this long after the usual time
-constexpr std::uint32_t kDeviceDropMs = 5000;       // a device that drops mid-portion is away this long
-constexpr std::uint32_t kDeviceStreamBytesPerMs = 256;  // an endless stream, at full USB MIDI speed
-
-// The 13-byte update status message with the given status byte.
-std::vector<std::uint8_t> MakeStatusMessage(std::uint8_t statusByte);
-// An Identity Reply whose version bytes read back as VersionText(version) (minor below 100,
-// major up to 2815).
-std::vector<std::uint8_t> MakeIdentityReply(const FirmwareVersion& version, const std::string& name);
 
 class VirtualDeviceModel : private UpdateModeInput::Device {
 public:
@@ -81,16 +33,16 @@ public:
     std::optional<std::uint64_t> IdentityRequested(std::uint64_t nowMs);
 
     // Whether the device is present (not rebooting) at `nowMs`.
-    bool Online(std::uint64_t nowMs) const;
+    bool Online(std::uint64_t nowMs) const { return schedule.Online(nowMs); }
     // The messages the device has sent by `nowMs`, in order; they leave the schedule.
-    std::vector<std::vector<std::uint8_t>> TakeDue(std::uint64_t nowMs);
+    std::vector<std::vector<std::uint8_t>> TakeDue(std::uint64_t nowMs) { return schedule.TakeDue(nowMs); }
     // When the next scheduled message is due, if any.
-    std::optional<std::uint64_t> NextDueMs() const;
+    std::optional<std::uint64_t> NextDueMs() const { return schedule.NextDueMs(); }
 
     // The last status of a portion has gone out and the device would reboot (offline=MS): the
     // transport decides when the host has seen it and calls StartReboot then.
-    bool RebootPending() const { return rebootPending; }
-    void StartReboot(std::uint64_t nowMs);
+    bool RebootPending() const { return schedule.RebootPending(); }
+    void StartReboot(std::uint64_t nowMs) { schedule.StartReboot(nowMs, behaviour.offlineMs); }
 
     // Bytes of an endless stream (answer=stream) due by `nowMs` and not yet taken; the first one
     // is an F0, the rest are data bytes, never an F7. StreamByte gives the byte at an index.
@@ -129,13 +81,6 @@ public:
     const std::string& DeviceName() const { return deviceName; }
 
 private:
-    struct Pending {
-        std::uint64_t atMs;
-        std::vector<std::uint8_t> message;
-        bool rebootsAfter = false;  // the portion's last status: the device reboots once it is seen
-    };
-    void Schedule(std::uint64_t atMs, std::vector<std::uint8_t> message, bool rebootsAfter = false);
-    void GoOffline(std::uint64_t fromMs);
     void SkipEmptyPortions();
     bool BeginsANewUpdate(const std::uint8_t* data, std::size_t length) const;
     void StartOver();
@@ -157,13 +102,10 @@ private:
     UpdateModeInput input;
     std::uint64_t receivingAtMs = 0;  // the time of the bytes being received
     std::uint64_t bytesArrived = 0;   // firmware and set aside alike, for a device that drops
-    std::uint64_t offlineFromMs = 0;  // the device is away in [offlineFromMs, offlineUntilMs)
-    std::uint64_t offlineUntilMs = 0;
-    bool rebootPending = false;
     bool dropped = false;                   // the one mid-portion drop has happened
     std::optional<std::uint64_t> streamFromMs;  // when an endless stream began
     std::uint64_t streamTaken = 0;
-    std::vector<Pending> pending;  // ordered by time
+    DeviceSchedule schedule;
     std::vector<std::uint8_t> wire;
     Stats stats;
 };

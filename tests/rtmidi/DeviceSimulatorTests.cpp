@@ -4,6 +4,7 @@
 
 #include "Clock.h"
 #include "DeviceSimulator.h"
+#include "SimulatedDevices.h"
 #include "FakeConnection.h"
 #include "UpdateStatus.h"
 

@@ -1,6 +1,6 @@
 #pragma once
-// The command line's MIDI over winmm and the Windows MIDI port (off Windows: over the simulated
-// winmm layer, which is how its tests run).
+// MIDI over winmm and the Windows MIDI port (off Windows: over the simulated winmm layer, which is
+// how its tests run). winmm opens no virtual ports, so nothing here serves a device.
 
 #include "MidiSystem.h"
 

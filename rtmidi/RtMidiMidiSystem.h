@@ -1,6 +1,6 @@
 #pragma once
-// The command line's MIDI on Linux and macOS: a MIDI system reached through RtMidi, and the
-// RtMidi port over it.
+// MIDI on Linux and macOS: a MIDI system reached through RtMidi, the RtMidi port over it, and the
+// device simulator on virtual ports of it.
 
 #include <memory>
 #include <string>
@@ -21,6 +21,8 @@ public:
     std::vector<MidiPortEntry> OutputPorts() override;
     std::vector<MidiPortEntry> InputPorts() override;
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override;
+    std::unique_ptr<DeviceServer> ServeDevice(const std::string& name, SimulatedDevice& device,
+                                              std::string& error) override;
 
 private:
     std::string apiName;

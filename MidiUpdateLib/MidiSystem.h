@@ -1,0 +1,81 @@
+#pragma once
+// A platform's MIDI as the programs see it, in both directions: which ports there are, a MidiPort
+// for an update's port settings (the host's side), and virtual ports that play a device model
+// (the device's side). Each platform's folder supplies one implementation beside its port, and
+// OpenPlatformMidiSystem; the command line never calls a MIDI API itself.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MidiPort.h"
+#include "PortSettings.h"
+
+// One output or input port as the port search sees it.
+struct MidiPortEntry {
+    int id = 0;            // the system's index of the port, counted per direction
+    std::string name;      // exactly as the system lists it
+    bool skipped = false;  // the search never takes it (the system's own synthesizer or mapper)
+};
+
+// A device model that virtual ports serve: what arrives goes in, and what it says comes out when
+// due. The transport loop decides when a reboot that the device asks for begins.
+class SimulatedDevice {
+public:
+    virtual ~SimulatedDevice() = default;
+    virtual void Receive(const std::uint8_t* data, std::size_t length, std::uint64_t nowMs) = 0;
+    // Lets time pass with nothing received (for a device that answers after a quiet spell).
+    virtual void Tick(std::uint64_t nowMs) { (void)nowMs; }
+    virtual std::vector<std::vector<std::uint8_t>> TakeDue(std::uint64_t nowMs) = 0;
+    virtual bool Online(std::uint64_t nowMs) const = 0;
+    virtual bool RebootPending() const = 0;
+    virtual void StartReboot(std::uint64_t nowMs) = 0;
+    // Lines telling what arrived, and the verdict.
+    virtual std::string Report() const = 0;
+    // While it runs: one line on what has arrived so far, and one that changes only when a step
+    // of the update is done (a portion received, or for a device without a file, an answer).
+    virtual std::string ArrivedLine() const = 0;
+    virtual std::string StepLine() const = 0;
+    // True when what arrived is what the device expected.
+    virtual bool Satisfied() const = 0;
+};
+
+// Virtual ports under a device's name that serve one device model.
+class DeviceServer {
+public:
+    virtual ~DeviceServer() = default;
+    // Opens the ports and serves until `timeoutMs` has passed (0: until cancelled), then closes
+    // them. A cancellation (Ctrl-C) ends it normally. False when the ports could not be opened.
+    virtual bool Run(std::uint64_t timeoutMs) = 0;
+    // Called on Run's thread after each look at the input, to show what the device has seen.
+    virtual void OnArrival(std::function<void(const SimulatedDevice&)> callback) = 0;
+    virtual std::uint64_t MessagesIn() const = 0;
+    virtual std::uint64_t MessagesOut() const = 0;
+};
+
+class MidiSystem {
+public:
+    virtual ~MidiSystem() = default;
+    // A short name for messages, such as "winmm".
+    virtual std::string Name() const = 0;
+    // Every port the system lists, in id order.
+    virtual std::vector<MidiPortEntry> OutputPorts() = 0;
+    virtual std::vector<MidiPortEntry> InputPorts() = 0;
+    // A port that opens the devices `settings.names` pick out when it is first asked to connect.
+    virtual std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) = 0;
+    // Ports that other programs see under `name`, as the device's own, serving `device` (which
+    // must outlive the server); empty with the reason in `error` where the system has none.
+    virtual std::unique_ptr<DeviceServer> ServeDevice(const std::string& name, SimulatedDevice& device,
+                                                      std::string& error);
+};
+
+// Opens a MIDI system, or leaves the pointer empty and says why in `error`.
+using MidiSystemFactory = std::function<std::unique_ptr<MidiSystem>(std::string& error)>;
+
+// The platform's MIDI system named `api` (--api: "alsa", "jack", "coremidi" where RtMidi is built
+// in, "winmm" on Windows; empty takes the first that is available). Where there is none, `error`
+// reads "no MIDI system available: <reason>". The build links one platform's definition.
+std::unique_ptr<MidiSystem> OpenPlatformMidiSystem(const std::string& api, std::string& error);

@@ -1,0 +1,167 @@
+#include "SimulatedDevices.h"
+
+#include <cstring>
+
+#include "DeviceSchedule.h"
+#include "Log.h"
+#include "UpdateModeInput.h"
+#include "UpdateStatus.h"
+#include "VirtualDeviceModel.h"
+
+namespace {
+
+class FileDevice : public SimulatedDevice {
+public:
+    FileDevice(const Update& update, const PortSettings& settings, const DeviceBehaviour& behaviour)
+        : model(update, settings, behaviour) {}
+    void Receive(const std::uint8_t* data, std::size_t length, std::uint64_t nowMs) override {
+        model.Receive(data, length, nowMs);
+    }
+    std::vector<std::vector<std::uint8_t>> TakeDue(std::uint64_t nowMs) override { return model.TakeDue(nowMs); }
+    bool Online(std::uint64_t nowMs) const override { return model.Online(nowMs); }
+    bool RebootPending() const override { return model.RebootPending(); }
+    void StartReboot(std::uint64_t nowMs) override { model.StartReboot(nowMs); }
+    std::string Report() const override {
+        const VirtualDeviceModel::Stats& s = model.GetStats();
+        std::string text = FormatString("Received %llu of %llu bytes in %u messages\n",
+                                        static_cast<unsigned long long>(s.bytesReceived),
+                                        static_cast<unsigned long long>(model.WireBytesExpected()),
+                                        static_cast<unsigned>(s.chunksReceived));
+        text += FormatString("Portions complete: %u of %u, %u corrupt; unexpected bytes: %llu; Identity Requests: %u\n",
+                             static_cast<unsigned>(s.portionsCompleted), static_cast<unsigned>(model.PortionsExpected()),
+                             static_cast<unsigned>(s.portionsCorrupt),
+                             static_cast<unsigned long long>(s.bytesUnexpected),
+                             static_cast<unsigned>(s.identityRequests));
+        text += IgnoredMessagesText(s.ignored);
+        if (s.restarts != 0)
+            text += FormatString("Started over %u time%s: a new update began after an interrupted one; the "
+                                 "counts above are the last one's\n",
+                                 static_cast<unsigned>(s.restarts), s.restarts == 1 ? "" : "s");
+        if (Satisfied())
+            text += "Verdict: every byte arrived as the file says.\n";
+        else if (s.portionsCorrupt != 0 || s.bytesUnexpected != 0)
+            text += "Verdict: the data differs from the file.\n";
+        else
+            text += "Verdict: the update did not arrive in full.\n";
+        return text;
+    }
+    bool Satisfied() const override {
+        const VirtualDeviceModel::Stats& s = model.GetStats();
+        return model.AllPortionsReceived() && s.portionsCorrupt == 0 && s.bytesUnexpected == 0;
+    }
+    std::string ArrivedLine() const override {
+        const VirtualDeviceModel::Stats& s = model.GetStats();
+        return FormatString("Received %llu of %llu bytes; portions complete: %u of %u",
+                            static_cast<unsigned long long>(s.bytesReceived),
+                            static_cast<unsigned long long>(model.WireBytesExpected()),
+                            static_cast<unsigned>(s.portionsCompleted),
+                            static_cast<unsigned>(model.PortionsExpected()));
+    }
+    std::string StepLine() const override {
+        const VirtualDeviceModel::Stats& s = model.GetStats();
+        std::string line = FormatString("Portions complete: %u of %u, %u corrupt",
+                                        static_cast<unsigned>(s.portionsCompleted),
+                                        static_cast<unsigned>(model.PortionsExpected()),
+                                        static_cast<unsigned>(s.portionsCorrupt));
+        if (s.restarts != 0)
+            line += FormatString(" (started over %u time%s)", static_cast<unsigned>(s.restarts),
+                                 s.restarts == 1 ? "" : "s");
+        return line;
+    }
+
+private:
+    VirtualDeviceModel model;
+};
+
+class AnySysExDevice : public SimulatedDevice, private UpdateModeInput::Device {
+public:
+    explicit AnySysExDevice(const DeviceBehaviour& behaviour) : behaviour(behaviour) {}
+
+    void Receive(const std::uint8_t* data, std::size_t length, std::uint64_t nowMs) override {
+        if (length == 0) return;
+        if (!inMessage && length == sizeof(IdentityRequest) &&
+            std::memcmp(data, IdentityRequest, sizeof(IdentityRequest)) == 0) {
+            ++identityRequests;
+            if (behaviour.identityEnabled)
+                schedule.Schedule(nowMs + kDeviceIdentityMs,
+                                  MakeIdentityReply(behaviour.identity.value_or(FirmwareVersion{1, 0}), "Simulator"));
+            return;
+        }
+        const std::uint64_t bytesBefore = bytes;
+        for (std::size_t i = 0; i < length; ++i) input.Add(data[i], *this, ignored);
+        // Only SysEx (and whatever else is not set aside) restarts the quiet second.
+        if (bytes == bytesBefore) return;
+        lastByteMs = nowMs;
+        waiting = true;
+    }
+
+    void Tick(std::uint64_t nowMs) override {
+        if (!waiting || nowMs < lastByteMs + kQuietMs) return;
+        waiting = false;
+        ++reports;
+        messagesAtReport = messages;
+        schedule.AnswerStep(nowMs, behaviour, false);
+    }
+
+    std::vector<std::vector<std::uint8_t>> TakeDue(std::uint64_t nowMs) override { return schedule.TakeDue(nowMs); }
+    bool Online(std::uint64_t nowMs) const override { return schedule.Online(nowMs); }
+    bool RebootPending() const override { return schedule.RebootPending(); }
+    void StartReboot(std::uint64_t nowMs) override { schedule.StartReboot(nowMs, behaviour.offlineMs); }
+    std::string Report() const override {
+        std::string text = FormatString("Received %llu bytes, %llu complete SysEx messages\n",
+                                        static_cast<unsigned long long>(bytes),
+                                        static_cast<unsigned long long>(messages));
+        text += FormatString("Status reports: %u; Identity Requests: %u\n", static_cast<unsigned>(reports),
+                             static_cast<unsigned>(identityRequests));
+        text += IgnoredMessagesText(ignored);
+        text += Satisfied() ? "Verdict: SysEx arrived (no file to check it against).\n"
+                            : "Verdict: no SysEx arrived.\n";
+        return text;
+    }
+    bool Satisfied() const override { return messages > 0; }
+    std::string ArrivedLine() const override {
+        return FormatString("Received %llu bytes, %llu complete SysEx messages",
+                            static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(messages));
+    }
+    std::string StepLine() const override {
+        return FormatString("Answered %u time%s, after %llu SysEx messages", static_cast<unsigned>(reports),
+                            reports == 1 ? "" : "s", static_cast<unsigned long long>(messagesAtReport));
+    }
+
+private:
+    // Without a file nothing outside SysEx is expected.
+    bool Expects(const std::uint8_t*, std::size_t) const override { return false; }
+    void TakeFirmware(std::uint8_t b) override {
+        ++bytes;
+        if (b == 0xF0) inMessage = true;
+        if (b == 0xF7 && inMessage) {
+            inMessage = false;
+            ++messages;
+        }
+    }
+
+    DeviceBehaviour behaviour;
+    UpdateModeInput input;
+    IgnoredMessages ignored;
+    bool inMessage = false;
+    bool waiting = false;
+    std::uint64_t lastByteMs = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t messages = 0;
+    std::uint32_t reports = 0;
+    std::uint64_t messagesAtReport = 0;
+    std::uint32_t identityRequests = 0;
+    DeviceSchedule schedule;
+};
+
+}  // namespace
+
+std::unique_ptr<SimulatedDevice> MakeFileDevice(const Update& update, const PortSettings& settings,
+                                                const DeviceBehaviour& behaviour) {
+    return std::make_unique<FileDevice>(update, settings, behaviour);
+}
+
+std::unique_ptr<SimulatedDevice> MakeAnySysExDevice(const DeviceBehaviour& behaviour) {
+    return std::make_unique<AnySysExDevice>(behaviour);
+}
+
