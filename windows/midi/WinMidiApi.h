@@ -1,8 +1,9 @@
 #pragma once
-// The one place that decides where the winmm MIDI calls come from: the real services on Windows,
-// the simulated layer elsewhere. Both give the same names, so the port's source is the same.
+// The one place that decides where the winmm MIDI calls come from: the real services in the
+// programs, the tests' simulated winmm (tests/fakes/winmm) in the tests. Both give the same names,
+// so the port's source is the same.
 
-#if defined(_WIN32) && !defined(MIDIUPDATE_WINMM_LAYER)
+#if !defined(MIDIUPDATE_WINMM_LAYER)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -12,5 +13,5 @@
 #include <windows.h>
 #include <mmsystem.h>
 #else
-#include "layer/WinmmLayer.h"
+#include "WinmmLayer.h"
 #endif

@@ -4,7 +4,7 @@
 
 echo "--- end to end: an update from the window to the completion box"
 case_dir=$work/end-to-end && mkdir -p "$case_dir/program"
-cp "$app/MidiUpdater.exe" "$build/windows/app/test_winmm/winmm.dll" "$case_dir/program/"
+cp "$app/MidiUpdater.exe" "$build/tests/fakes/winmm_dll/winmm.dll" "$case_dir/program/"
 cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
 total=$(stat -c %s "$work/portion.syx")
 saved_overrides=$WINEDLLOVERRIDES
@@ -87,7 +87,7 @@ fi
 
 echo "--- end to end: a raw SysEx file goes to the port chosen in \"Select a MIDI port\""
 case_dir=$work/raw-end-to-end && mkdir -p "$case_dir/program"
-cp "$app/MidiUpdater.exe" "$build/windows/app/test_winmm/winmm.dll" "$case_dir/program/"
+cp "$app/MidiUpdater.exe" "$build/tests/fakes/winmm_dll/winmm.dll" "$case_dir/program/"
 cp "$work/portion.syx" "$case_dir/raw firmware.syx"
 saved_overrides=$WINEDLLOVERRIDES
 # A second port whose name begins with the first's: the first listed is still the one selected.

@@ -13,7 +13,7 @@ status_of() { sed -n '/^msctls_progress32: /{n;s/^Static: //p}' "$1"; }
 
 echo "--- drops: a cancelled port choice, three files at once, a drop during an update, a second update"
 case_dir=$work/drops && mkdir -p "$case_dir/program"
-cp "$app/MidiUpdater.exe" "$build/windows/app/test_winmm/winmm.dll" "$case_dir/program/"
+cp "$app/MidiUpdater.exe" "$build/tests/fakes/winmm_dll/winmm.dll" "$case_dir/program/"
 cp "$work/portion.syx" "$case_dir/raw firmware.syx"
 cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
 cp "$work/other.upd" "$case_dir/Other Synth 1.10.upd"

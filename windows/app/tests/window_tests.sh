@@ -6,8 +6,8 @@
 #
 # Usage: window_tests.sh BUILD_DIR MIDIUPDATE SHOT_DIR
 #   BUILD_DIR   a Windows build, 32-bit or 64-bit (MidiUpdater.exe, app_tests.exe, ui_driver.exe,
-#               and test_winmm/winmm.dll for the end-to-end update); the Wine loader of the same
-#               width runs it
+#               and the stand-in tests/fakes/winmm_dll/winmm.dll for the end-to-end update); the
+#               Wine loader of the same width runs it
 #   MIDIUPDATE  the native midiupdate command, to write the update files (and, for the update
 #               over ALSA, to play the device)
 #   SHOT_DIR    where the screenshots go
@@ -270,7 +270,7 @@ fi
 wait_program
 [ "$status" -eq 0 ] || fail "discovery: exit status $status after Close"
 
-if [ -f "$build/windows/app/test_winmm/winmm.dll" ]; then
+if [ -f "$build/tests/fakes/winmm_dll/winmm.dll" ]; then
   . "$(dirname "$0")/end_to_end_case.sh"
 else
   fail "end-to-end: no simulated winmm.dll was built"

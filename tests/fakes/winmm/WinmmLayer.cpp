@@ -11,14 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 
-#include "Update.h"
 #include "VirtualDeviceModel.h"
 
 namespace winmm_layer {
@@ -79,27 +77,11 @@ struct State {
     std::deque<int> answers;
     std::vector<std::string> questions;
     Stats stats;
-    // Instruments set up by Configure, owned here.
-    std::vector<std::unique_ptr<Update>> updates;
-    std::vector<std::unique_ptr<VirtualDeviceModel>> models;
-    bool realTime = false;
 };
-
-std::string ConfigureState(State& s, const std::string& text);
-void StartRealTimeDelivery();
 
 State& S() {
     // Never destroyed: callback threads may outlive static destruction.
-    static State* state = [] {
-        State* created = new State();
-        if (const char* config = std::getenv("WINMM_LAYER_CONFIG")) ConfigureState(*created, config);
-        return created;
-    }();
-    static const bool started = [] {
-        if (state->realTime) StartRealTimeDelivery();
-        return true;
-    }();
-    (void)started;
+    static State* state = new State();
     return *state;
 }
 
@@ -241,74 +223,7 @@ const ErrorText kErrorTexts[] = {
     {MIDIERR_NOTREADY, "The MIDI device is busy."},
 };
 
-std::string ConfigureState(State& s, const std::string& text) {
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        std::size_t end = text.find(';', at);
-        if (end == std::string::npos) end = text.size();
-        const std::string item = text.substr(at, end - at);
-        at = end + 1;
-        if (item.empty()) continue;
-        const std::size_t eq = item.find('=');
-        const std::string key = item.substr(0, eq);
-        const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
-        if (key == "device" || key == "out") s.outputs.push_back({value, true, nullptr, {}});
-        if (key == "device" || key == "in") s.inputs.push_back({value, true, nullptr, {}});
-        if (key == "device" || key == "out" || key == "in") continue;
-        if (key == "stillplaying") {
-            s.stillPlayingPolls = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
-        } else if (key == "realtime") {
-            s.realTime = true;
-        } else if (key == "model") {
-            if (s.outputs.empty() || s.inputs.empty()) return "model= needs an output and an input device before it";
-            const std::size_t bar = value.find('|');
-            const std::string path = value.substr(0, bar);
-            std::ifstream file(path, std::ios::binary);
-            try {
-                s.updates.push_back(std::make_unique<Update>(file));
-                const Update& update = *s.updates.back();
-                const DeviceBehaviour behaviour =
-                    ParseDeviceBehaviour(bar == std::string::npos ? std::string() : value.substr(bar + 1));
-                s.models.push_back(std::make_unique<VirtualDeviceModel>(update, update.winPort, behaviour));
-            } catch (const std::exception& e) {
-                return "model=" + value + ": " + e.what();
-            }
-            VirtualDeviceModel* model = s.models.back().get();
-            s.outputs.back().model = model;
-            s.inputs.back().model = model;
-            s.attachments.push_back(
-                {model, static_cast<int>(s.outputs.size() - 1), static_cast<int>(s.inputs.size() - 1)});
-        } else {
-            return "unknown item: " + item;
-        }
-    }
-    return std::string();
-}
-
-void StartRealTimeDelivery() {
-    std::thread([] {
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            DeliverDue();
-        }
-    }).detach();
-}
-
 }  // namespace
-
-std::string Configure(const std::string& text) {
-    State& s = S();
-    std::string error;
-    bool startRealTime = false;
-    {
-        Lock lock(s.lock);
-        const bool wasRealTime = s.realTime;
-        error = ConfigureState(s, text);
-        startRealTime = s.realTime && !wasRealTime;
-    }
-    if (startRealTime) StartRealTimeDelivery();
-    return error;
-}
 
 void Reset() {
     State& s = S();
@@ -330,8 +245,6 @@ void Reset() {
     s.answers.clear();
     s.questions.clear();
     s.stats = Stats();
-    s.models.clear();
-    s.updates.clear();
 }
 
 void SetTimeSource(std::function<std::uint64_t()> nowMs) {

@@ -84,18 +84,6 @@ struct Stats {
 };
 Stats GetStats();
 
-// Sets the layer up from a text, for a process that cannot call this API itself (a program run
-// against the layer built as its winmm). Items are separated by ';':
-//   device=NAME     an output and an input device of that name
-//   out=NAME        an output device; in=NAME an input device
-//   stillplaying=N  as SetStillPlayingPolls
-//   model=FILE      an instrument that expects the update FILE behind the last output and input
-//                   added; FILE|BEHAVIOUR gives it a behaviour ("status=fail,offline=3000")
-//   realtime        deliver what the instruments send by themselves every few milliseconds
-// Returns an empty text, or what was wrong. The layer reads the environment variable
-// WINMM_LAYER_CONFIG this way when it is first used.
-std::string Configure(const std::string& text);
-
 // Answers for MessageBoxA, used in order; IDNO once they run out. Every question asked is kept.
 void QueueMessageBoxAnswers(const std::vector<int>& answers);
 std::vector<std::string> MessageBoxTexts();
