@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "Clock.h"
 #include "Log.h"
 
 namespace {
@@ -216,17 +217,28 @@ private:
 void QuietJack(const char*) {}
 
 // Whether a JACK server is running (the one JACK_DEFAULT_SERVER names, if set); never starts one.
+// A running server may refuse a client for a moment: once, on a loaded machine with a second JACK
+// server starting and stopping beside it, a send was told there was none while its device was on
+// that server. So a refusal is asked again twice before the answer is no; a server that is not
+// there costs half a second more to report.
 bool JackRunning(std::string& why) {
     jack_set_error_function(&QuietJack);
     jack_set_info_function(&QuietJack);
-    jack_status_t status{};
-    jack_client_t* client = jack_client_open("midiupdate-probe", JackNoStartServer, &status);
-    if (!client) {
-        why = "no JACK server is running";
-        return false;
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        jack_status_t status{};
+        jack_client_t* client = jack_client_open("midiupdate-probe", JackNoStartServer, &status);
+        if (client) {
+            jack_client_close(client);
+            return true;
+        }
+        LogMessage("JACK: no client (status 0x%x), attempt %d of %d\n", static_cast<unsigned>(status), attempt,
+                   kAttempts);
+        if (attempt == kAttempts) break;
+        SleepMs(250);
     }
-    jack_client_close(client);
-    return true;
+    why = "no JACK server is running";
+    return false;
 }
 #endif
 
