@@ -3,7 +3,8 @@
 # copy loading the machine for the others: a test that depends on timing luck shows up here. A
 # copy stops at its first failing round and keeps that round's log.
 # Usage: scripts/soak.sh [ROUNDS [COPIES]]   (defaults 20 and 2; STAGES as for scripts/test.sh,
-#        default "10 25 30": native, JACK and sanitizers)
+#        default "10 25 30": native, JACK and sanitizers; SOAK_DIR reuses the copies of an earlier
+#        soak there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-20}
@@ -15,7 +16,12 @@ echo "soak: $copies copies of $(git rev-parse --short HEAD), $rounds rounds of s
 
 soak_copy() {
   local copy=$1 dir="$work/copy$1"
-  git clone -q "$PWD" "$dir"
+  # A copy kept from an earlier soak (SOAK_DIR) keeps its builds and takes this HEAD.
+  if [ -d "$dir/.git" ]; then
+    git -C "$dir" fetch -q "$PWD" HEAD && git -C "$dir" checkout -q --detach FETCH_HEAD
+  else
+    git clone -q "$PWD" "$dir"
+  fi
   for round in $(seq "$rounds"); do
     local start=$SECONDS
     if STAGES="$stages" bash "$dir/scripts/test.sh" >"$work/copy$copy.round$round.log" 2>&1; then
