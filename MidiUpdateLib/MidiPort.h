@@ -57,8 +57,9 @@ public:
     void GotSysEx();
 
     // How many chunks this port could not hand over since it was made. Send has no result, so an
-    // update run compares this count before and after to learn that data never left.
-    std::uint32_t SendFailures() const { return sendFailures.load(); }
+    // update run compares this count before and after to learn that data never left. A port that
+    // wraps another gives the count of the port inside.
+    virtual std::uint32_t SendFailures() const { return sendFailures.load(); }
 
 protected:
     // A port calls this when the operating system refused a chunk, or it had no device to send to.

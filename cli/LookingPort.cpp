@@ -9,7 +9,6 @@ LookingPort::LookingPort(std::unique_ptr<MidiPort> port, std::function<void()> n
 
 bool LookingPort::IsConnected() {
     const bool connected = port->IsConnected();
-    TakeSendFailures();
     if (connected) {
         connectedOnce = true;
     } else if (!connectedOnce && ++misses == kConnectionAttempts + 1 && note) {
@@ -17,30 +16,4 @@ bool LookingPort::IsConnected() {
         note();
     }
     return connected;
-}
-
-void LookingPort::Disconnect() {
-    port->Disconnect();
-    TakeSendFailures();
-}
-
-void LookingPort::Send(const std::uint8_t* data, std::uint32_t length) {
-    port->Send(data, length);
-    TakeSendFailures();
-}
-
-void LookingPort::Reconnect() {
-    port->Reconnect();
-    TakeSendFailures();
-}
-
-std::vector<std::uint8_t> LookingPort::Query(std::uint32_t limit, const std::uint8_t* request,
-                                             std::uint32_t length) {
-    std::vector<std::uint8_t> reply = port->Query(limit, request, length);
-    TakeSendFailures();
-    return reply;
-}
-
-void LookingPort::TakeSendFailures() {
-    for (; failuresSeen < port->SendFailures(); ++failuresSeen) NoteSendFailure();
 }

@@ -19,21 +19,20 @@ public:
     std::int32_t GetMaxChunkSize() override { return port->GetMaxChunkSize(); }
     bool IsConnected() override;
     void AskForPort() override { port->AskForPort(); }
-    void Disconnect() override;
-    void Send(const std::uint8_t* data, std::uint32_t length) override;
-    void Reconnect() override;
+    void Disconnect() override { port->Disconnect(); }
+    void Send(const std::uint8_t* data, std::uint32_t length) override { port->Send(data, length); }
+    void Reconnect() override { port->Reconnect(); }
     std::vector<std::uint8_t> Query(std::uint32_t limit, const std::uint8_t* request,
-                                    std::uint32_t length) override;
+                                    std::uint32_t length) override {
+        return port->Query(limit, request, length);
+    }
     std::vector<std::uint8_t> GetSysEx() override { return port->GetSysEx(); }
     void ClearSysEx() override { port->ClearSysEx(); }
+    std::uint32_t SendFailures() const override { return port->SendFailures(); }
 
 private:
-    // The run reads the send failures off this port: those of the port inside are counted here.
-    void TakeSendFailures();
-
     std::unique_ptr<MidiPort> port;
     std::function<void()> note;
     std::uint32_t misses = 0;  // checks that found no port before the first connection
     bool connectedOnce = false;
-    std::uint32_t failuresSeen = 0;
 };
