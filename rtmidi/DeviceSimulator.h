@@ -29,12 +29,15 @@ public:
     std::uint64_t MessagesIn() const override { return messagesIn; }
     std::uint64_t MessagesOut() const override { return messagesOut; }
 
+    // Run's parts, for a transport whose loop is driven from outside (a page's timer): open the
+    // ports, then one step of input, answers and reboots at each tick, then close them.
+    bool OpenPorts();
+    void Step(std::uint64_t nowMs);
+    void ClosePorts();
+
 private:
     void OnMidiInput(const std::uint8_t* data, std::size_t length) override;
-    bool OpenPorts();
-    void ClosePorts();
     void TakeArrived(std::uint64_t nowMs);
-    void Step(std::uint64_t nowMs);
 
     MidiConnection& connection;
     SimulatedDevice& device;

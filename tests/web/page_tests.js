@@ -1,0 +1,317 @@
+// The page in a real headless browser, driven through its DevTools protocol: each case loads the
+// page with the stand-in MIDI access of standin.js and the tests' virtual device, opens a file as
+// a person would, answers the dialogs, and checks what the page said and what the device got.
+// Usage: node page_tests.js SITE_DIR STANDIN_DIR FILES_DIR EXPECTED.json SHOTS_DIR [CASE...]
+'use strict';
+const fs = require('fs');
+const http = require('http');
+const os = require('os');
+const path = require('path');
+const zlib = require('zlib');
+const puppeteer = require('puppeteer-core');
+
+const [site, standinDir, files, expectedFile, shots, ...only] = process.argv.slice(2);
+const expected = JSON.parse(fs.readFileSync(expectedFile, 'utf8'));
+const standinSource = fs.readFileSync(path.join(__dirname, 'standin.js'), 'utf8');
+const FAILURE = 'The update failed for the following reason:\n\n';
+
+const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
+  '.png': 'image/png' };
+function serve(request, response) {
+  const url = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+  const [root, rest] = url.startsWith('/standin/') ? [standinDir, url.slice(9)]
+    : url.startsWith('/files/') ? [files, url.slice(7)] : [site, url === '/' ? 'index.html' : url.slice(1)];
+  const file = path.join(root, path.normalize(rest));
+  fs.readFile(file, (error, body) => {
+    if (error || !file.startsWith(root)) {
+      response.writeHead(404).end();
+    } else {
+      response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' }).end(body);
+    }
+  });
+}
+
+// Fails after `seconds` unless `promise` settled.
+function bounded(seconds, what, promise) {
+  let timer;
+  const late = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(`${what}: not done within ${seconds} s`)), seconds * 1000);
+  });
+  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+}
+
+let browser;
+let base;
+let log = [];
+
+async function openPage(standIn, beforeScripts = '') {
+  const context = await browser.createBrowserContext();
+  const tab = await context.newPage();
+  await tab.setViewport({ width: 548, height: 330 });
+  log = [];
+  if (!process.env.QUIET_CONSOLE) tab.on('console', (message) => log.push(message.text()));
+  tab.on('pageerror', (error) => log.push(`page error: ${error.message}`));
+  await tab.evaluateOnNewDocument(`window.__standIn = ${JSON.stringify(standIn)};\n${beforeScripts}\n${standinSource}`);
+  await tab.goto(`${base}/index.html`);
+  await tab.waitForSelector('body[data-state=idle]');
+  return tab;
+}
+
+async function openFile(tab, name) {
+  const input = await tab.$('#file');
+  await input.uploadFile(path.join(files, name));
+}
+
+// The next showing of a dialog after the `seen` showings so far: its caption and text.
+async function dialog(tab, id, seen = 0) {
+  await tab.waitForFunction((which, after) => {
+    const element = document.getElementById(which);
+    return element.open && Number(element.dataset.shown || 0) > after;
+  }, { polling: 50 }, id, seen);
+  return tab.$eval(`#${id}`, (element) => ({
+    caption: element.querySelector('.caption').textContent,
+    text: (element.querySelector('.text') || element).textContent,
+    shown: Number(element.dataset.shown),
+    options: Array.from(element.querySelectorAll('option'), (option) => option.value),
+  }));
+}
+
+async function press(tab, id, value) {
+  await tab.click(`#${id}[open] button[value=${value}]`);
+}
+
+const record = (tab) => tab.evaluate(() => window.__standInRecord);
+const deviceReport = (tab) => tab.evaluate(() => window.__standInReport());
+
+function check(condition, message) {
+  if (!condition) throw new Error(message);
+}
+function same(actual, wanted, what) {
+  check(actual === wanted, `${what}: got ${JSON.stringify(actual)}, wanted ${JSON.stringify(wanted)}`);
+}
+
+// Confirms the file, reads past the file's message, acknowledges every preparation message, and
+// gives the verdict box's text. `during` runs once while the run is held by a preparation message.
+async function runUpdate(tab, file, { important, during } = {}) {
+  await openFile(tab, file);
+  await dialog(tab, 'confirm');
+  await press(tab, 'confirm', 'yes');
+  let box = await dialog(tab, 'box');
+  if (important !== undefined) {
+    same(box.caption, 'Important message about update', 'the message box caption');
+    same(box.text, important, 'the file\'s message');
+    await press(tab, 'box', 'ok');
+    box = await dialog(tab, 'box', box.shown);
+  }
+  while (box.caption === 'Important') {
+    if (during) await during(box);
+    during = null;
+    await press(tab, 'box', 'ok');
+    box = await dialog(tab, 'box', box.shown);
+  }
+  return box;
+}
+
+const device = (behaviour = '', file = '/files/demo.upd', name = 'Demo Synth') => ({ device: { file, behaviour, name } });
+
+const cases = {
+  async describes(tab) {
+    await openFile(tab, 'pictured.upd');
+    const box = await dialog(tab, 'confirm');
+    same(box.caption, 'Update Demo Synth', 'the confirmation caption');
+    same(box.text, 'Do you want to update your Demo Synth to version 1.05 now?', 'the confirmation');
+    same(await tab.title(), 'Update Demo Synth', 'the title');
+    same(await tab.$eval('#product', (e) => e.textContent), ' Product: \'Demo Synth\' \tFirmware version: 1.05',
+      'the product line');
+    await tab.waitForFunction(() => document.getElementById('picture').src.startsWith('blob:') &&
+      document.getElementById('picture').complete, { polling: 50 });
+    same(await tab.$eval('#picture', (e) => `${e.naturalWidth}x${e.naturalHeight}`), expected.pictureSize,
+      'the file\'s picture');
+    await tab.screenshot({ path: path.join(shots, 'page-describes.png') });
+    await press(tab, 'confirm', 'no');
+    same((await record(tab)).requests, 0, 'MIDI access asked for before the update was confirmed');
+  },
+
+  async damaged(tab) {
+    await openFile(tab, 'damaged.upd');
+    const box = await dialog(tab, 'box');
+    same(box.text, FAILURE + expected.damaged, 'the failure box');
+    same((await record(tab)).requests, 0, 'MIDI access asked for a damaged file');
+  },
+
+  async accepting(tab) {
+    let held = null;
+    const box = await runUpdate(tab, 'demo.upd', {
+      important: expected.important,
+      during: async () => {
+        held = await tab.$eval('#fill', (e) => parseFloat(e.style.width));
+        await tab.screenshot({ path: path.join(shots, 'page-updating.png') });
+      },
+    });
+    same(box.text, expected.verdicts.accept, 'the verdict');
+    check(held > 0 && held < 100, `the bar at the preparation message: ${held}%`);
+    same(await tab.$eval('#status', (e) => e.textContent), ` Completed: ${expected.verdicts.accept.replace(/\n/g, ' ')}`,
+      'the status line');
+    const report = await deviceReport(tab);
+    check(report.startsWith('satisfied\n') && report.includes('Portions complete: 2 of 2, 0 corrupt'),
+      `the device's report:\n${report}`);
+  },
+
+  async failing(tab) {
+    same((await runUpdate(tab, 'demo.upd', { important: expected.important })).text, expected.verdicts.fail,
+      'the verdict');
+  },
+
+  async silent(tab) {
+    same((await runUpdate(tab, 'one.upd')).text, expected.verdicts.silent, 'the verdict');
+  },
+
+  async raw(tab) {
+    await openFile(tab, 'demo-1.syx');
+    await dialog(tab, 'confirm');
+    await press(tab, 'confirm', 'yes');
+    const choice = await dialog(tab, 'choose');
+    same(JSON.stringify(choice.options), JSON.stringify(['SysEx Device']), 'the ports offered');
+    await tab.select('#ports', 'SysEx Device');
+    await press(tab, 'choose', 'ok');
+    const message = await dialog(tab, 'box');
+    same(message.caption, 'Important message about update', 'the message box caption');
+    await press(tab, 'box', 'ok');
+    same((await dialog(tab, 'box', message.shown)).text, expected.verdicts.raw, 'the verdict');
+    const report = await deviceReport(tab);
+    check(report.startsWith('satisfied\n') && report.includes('Portions complete: 1 of 1, 0 corrupt'),
+      `the device's report:\n${report}`);
+  },
+
+  async canceled(tab) {
+    await openFile(tab, 'demo-1.syx');
+    await dialog(tab, 'confirm');
+    await press(tab, 'confirm', 'yes');
+    await dialog(tab, 'choose');
+    await press(tab, 'choose', 'cancel');
+    same((await dialog(tab, 'box')).text, `${FAILURE}Update canceled`, 'the box');
+    same((await record(tab)).sends.length, 0, 'messages sent');
+  },
+
+  async refused(tab) {
+    await openFile(tab, 'demo.upd');
+    await dialog(tab, 'confirm');
+    await press(tab, 'confirm', 'yes');
+    const box = await dialog(tab, 'box');
+    check(box.text.startsWith(`${FAILURE}The browser did not allow this page to send SysEx`), `the box: ${box.text}`);
+    same((await record(tab)).sends.length, 0, 'messages sent');
+  },
+
+  async noWebMidi(tab) {
+    const notice = await tab.$eval('#notice', (e) => (e.hidden ? '' : e.textContent));
+    check(notice.startsWith('This browser has no Web MIDI'), `the notice: ${notice}`);
+    await openFile(tab, 'demo.upd');
+    await dialog(tab, 'confirm');
+    await press(tab, 'confirm', 'yes');
+    same((await dialog(tab, 'box')).text, FAILURE + notice, 'the box');
+  },
+
+  async noPort(tab) {
+    await openFile(tab, 'demo.upd');
+    await dialog(tab, 'confirm');
+    await press(tab, 'confirm', 'yes');
+    await dialog(tab, 'box');
+    await press(tab, 'box', 'ok');
+    const box = await dialog(tab, 'box', 1);
+    check(box.text.startsWith(`${FAILURE}No MIDI output port matches 'Demo Synth' or 'Demo Synth MIDI 1'.`),
+      `the box: ${box.text}`);
+    same((await record(tab)).sends.length, 0, 'messages sent');
+  },
+
+  // The real-time send against the pauses the file prescribes: after each chunk its length / 4096
+  // seconds, then the port's delay and unprep delay.
+  async pacing(tab) {
+    const box = await runUpdate(tab, 'bench.upd');
+    same(box.text, expected.verdicts.bench, 'the verdict');
+    const sends = (await record(tab)).sends.filter((send) => send.to === 'Bench Synth');
+    // A chunk goes out as one or more messages at once; chunks are at least 30 ms apart here.
+    const chunks = [];
+    for (const send of sends) {
+      const last = chunks[chunks.length - 1];
+      if (last && send.at - last.end < 15) {
+        last.bytes += send.bytes;
+        last.end = send.at;
+      } else {
+        chunks.push({ start: send.at, end: send.at, bytes: send.bytes });
+      }
+    }
+    const { delay, unprepDelay } = expected.bench;
+    let prescribed = 0;
+    for (const chunk of chunks.slice(0, -1)) prescribed += (chunk.bytes * 1000) / 4096 + delay + unprepDelay;
+    const measured = chunks[chunks.length - 1].start - chunks[0].start;
+    const bytes = chunks.reduce((sum, chunk) => sum + chunk.bytes, 0);
+    same(bytes, expected.bench.bytes, 'bytes sent');
+    const off = (measured / prescribed - 1) * 100;
+    const sizes = fs.readdirSync(site).map((name) => {
+      const body = fs.readFileSync(path.join(site, name));
+      return { raw: body.length, gzip: zlib.gzipSync(body, { level: 9 }).length };
+    });
+    const total = (key) => sizes.reduce((sum, size) => sum + size[key], 0);
+    console.log(`page bench: ${chunks.length} chunks, ${bytes} bytes in ${measured.toFixed(1)} ms against ` +
+      `${prescribed.toFixed(1)} ms of prescribed pauses (${off >= 0 ? '+' : ''}${off.toFixed(2)}%); ` +
+      `page transfer ${total('raw')} bytes (${total('gzip')} gzip -9)`);
+    check(off >= 0 && off < 2, `the send is ${off.toFixed(2)}% off the prescribed pauses`);
+  },
+};
+
+// Each case: the stand-in it needs and its limit in seconds.
+const plan = [
+  ['describes', {}, 30],
+  ['damaged', {}, 30],
+  ['accepting', device(), 60],
+  ['failing', device('status=fail'), 60],
+  ['silent', device('status=none,identity=none', '/files/one.upd'), 90],
+  ['raw', device('', '/files/demo-1.syx', 'SysEx Device'), 60],
+  ['canceled', device('', '/files/demo-1.syx', 'SysEx Device'), 30],
+  ['refused', { access: 'refuse' }, 30],
+  ['noWebMidi', { access: 'none' }, 30],
+  ['noPort', device('', '/files/demo.upd', 'Other Synth'), 30],
+  ['pacing', device('', '/files/bench.upd', 'Bench Synth'), 90],
+];
+
+async function main() {
+  const server = http.createServer(serve);
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  base = `http://127.0.0.1:${server.address().port}`;
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'midiupdate-chromium-'));
+  browser = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    userDataDir: profile,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
+  });
+  const failed = [];
+  for (const [name, standIn, seconds] of plan) {
+    if (only.length && !only.includes(name)) continue;
+    const started = Date.now();
+    let tab;
+    try {
+      tab = await bounded(30, `${name}: loading the page`, openPage(standIn));
+      await bounded(seconds, name, cases[name](tab));
+      console.log(`PASS ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
+    } catch (error) {
+      failed.push(name);
+      console.log(`FAIL ${name}: ${error.message}\n  the page's log:\n    ${log.slice(-40).join('\n    ')}`);
+    }
+    if (tab) await tab.browserContext().close().catch(() => {});
+  }
+  await browser.close();
+  server.close();
+  fs.rmSync(profile, { recursive: true, force: true });
+  if (failed.length) {
+    console.log(`page tests failed: ${failed.join(' ')}`);
+    process.exit(1);
+  }
+  console.log('all page tests passed');
+}
+
+main().catch((error) => {
+  console.log(`page tests: ${error.stack || error}`);
+  process.exit(1);
+});

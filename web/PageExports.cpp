@@ -1,0 +1,195 @@
+// What the page's script calls: describe a file, find the device's ports, offer the ports for a
+// raw SysEx file, and run an update. Every rule of the file format, the names, the chunking, the
+// pacing and the verdicts is the core's; this file only turns its results into JSON for the page.
+
+#include <emscripten.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AppLogic.h"
+#include "HostPlatform.h"
+#include "Json.h"
+#include "Log.h"
+#include "PortChoice.h"
+#include "RtMidiPort.h"
+#include "SysExSender.h"
+#include "TextEncoding.h"
+#include "Update.h"
+#include "WebClock.h"
+#include "WebMidiConnection.h"
+#include "WebUpdateProgress.h"
+
+namespace {
+
+// The answer of the last call that returns text: the page copies it before its next call.
+std::string answer;
+// The picture of the last file described.
+std::vector<std::uint8_t> picture;
+
+const char* Answer(std::string text) {
+    answer = std::move(text);
+    return answer.c_str();
+}
+
+Update Load(const std::uint8_t* data, int length) {
+    std::istringstream stream(std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)),
+                              std::ios::binary);
+    return Update(stream);
+}
+
+HostPlatform Platform(int platform) {
+    switch (platform) {
+        case 1: return HostPlatform::MacOS;
+        case 2: return HostPlatform::Windows;
+        default: return HostPlatform::Linux;
+    }
+}
+
+std::string JsonList(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (const std::string& text : texts) out += (out.size() > 1 ? ", " : "") + JsonText(text);
+    return out + "]";
+}
+
+// The names the run looks for: the chosen port, else the file's for this platform.
+PortSettings RunSettings(const Update& update, int platform, const char* chosen) {
+    PortSettings settings = update.winPort;
+    settings.names = PortNamesFor(update, Platform(platform));
+    return WorkerPortSettings(settings, chosen ? chosen : "");
+}
+
+// "'Demo Synth' or 'Demo Synth MIDI 1'", or what an empty list means.
+std::string NamesText(const std::set<std::string>& names) {
+    if (names.empty()) return "any MIDI port";
+    std::string out;
+    std::size_t i = 0;
+    for (const std::string& name : names) {
+        if (i > 0) out += i + 1 == names.size() ? " or " : ", ";
+        out += "'" + name + "'";
+        ++i;
+    }
+    return out;
+}
+
+// The failure box of a port choice that picks nothing: the window's own reason.
+std::string PickRefusal(const std::vector<std::string>& names, int choice) {
+    try {
+        PickedPortName(names, choice);
+    } catch (const std::exception& e) {
+        return FailureBoxText(e.what());
+    }
+    return "";
+}
+
+std::string FailureJson(const char* reason) {
+    return "{\"ok\": false, \"failure\": " + JsonText(FailureBoxText(reason)) + ", \"reason\": " +
+           JsonText(reason) + "}";
+}
+
+}  // namespace
+
+extern "C" {
+
+// The file as the window describes it before the run, or the loader's sentence.
+EMSCRIPTEN_KEEPALIVE const char* mu_describe(const std::uint8_t* data, int length, int platform) {
+    picture.clear();
+    try {
+        const Update update = Load(data, length);
+        picture = update.image;
+        std::vector<std::string> names;
+        for (const std::string& name : PortNamesFor(update, Platform(platform))) names.push_back(name);
+        return Answer(std::string("{\"ok\": true") +
+                      ", \"raw\": " + (update.isRawSysEx ? "true" : "false") +
+                      ", \"title\": " + JsonText("Update " + update.productName) +
+                      ", \"product\": " + JsonText(update.productName) +
+                      ", \"version\": " + JsonText(VersionText(update.version)) +
+                      ", \"productLine\": " + JsonText(ProductLineText(update)) +
+                      ", \"confirm\": " + JsonText(ConfirmQuestionText(update)) +
+                      ", \"important\": " + JsonText(update.message.empty() ? "" : ImportantMessageText(update.message)) +
+                      ", \"names\": " + JsonList(names) +
+                      ", \"portions\": " + std::to_string(update.portions.size()) +
+                      ", \"bytes\": " + std::to_string(TotalSysExSize(update)) +
+                      ", \"pictureBytes\": " + std::to_string(picture.size()) + "}");
+    } catch (const std::exception& e) {
+        return Answer(FailureJson(e.what()));
+    }
+}
+
+// The picture of the file last described (its size is in the description).
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* mu_picture() { return picture.data(); }
+
+// The output ports a person may pick for a raw SysEx file: every port but those that are never a
+// device (a through port, a software synthesizer), which the run would pass over even if picked.
+// With the window's failure texts for no port at all and for no choice.
+EMSCRIPTEN_KEEPALIVE const char* mu_choices() {
+    WebMidiConnection connection;
+    std::vector<std::string> offered;
+    for (const std::string& name : connection.OutputNames())
+        if (!IsNeverTheDevice(name)) offered.push_back(name);
+    return Answer("{\"ports\": " + JsonList(offered) + ", \"noPorts\": " + JsonText(PickRefusal({}, 0)) +
+                  ", \"canceled\": " + JsonText(PickRefusal(offered, -1)) + "}");
+}
+
+// The window's failure box for `reason` (UTF-8 in and out).
+EMSCRIPTEN_KEEPALIVE const char* mu_failure(const char* reason) {
+    return Answer(FailureBoxText(reason));
+}
+
+// Which output and input the run would open now, by the programs' own rules; with no output, the
+// sentence that says so.
+EMSCRIPTEN_KEEPALIVE const char* mu_find_ports(const std::uint8_t* data, int length, int platform,
+                                              const char* chosen) {
+    try {
+        const Update update = Load(data, length);
+        const PortSettings settings = RunSettings(update, platform, chosen);
+        WebMidiConnection connection;
+        const std::vector<std::string> outputs = connection.OutputNames();
+        const std::vector<std::string> inputs = connection.InputNames();
+        const int out = ChoosePort(settings.names, outputs);
+        const int in = ChoosePort(settings.names, inputs);
+        std::string json = "{\"ok\": true, \"output\": " +
+                           JsonText(out < 0 ? "" : outputs[static_cast<std::size_t>(out)]) +
+                           ", \"input\": " + JsonText(in < 0 ? "" : inputs[static_cast<std::size_t>(in)]);
+        if (out < 0) {
+            json += ", \"problem\": " +
+                    JsonText("No MIDI output port matches " + NamesText(settings.names) +
+                             ". Connect the device (and close programs that hold its port), then try again.");
+        }
+        return Answer(json + "}");
+    } catch (const std::exception& e) {
+        return Answer(FailureJson(e.what()));
+    }
+}
+
+// The whole update run, as the window's worker does it: loads the file again, builds the port and
+// the reporter, and reports everything through the page. The verdict's number (UpdateVerdict), or
+// -1 when the run failed, which the page has been told in a "failed" report.
+EMSCRIPTEN_KEEPALIVE int mu_run(const std::uint8_t* data, int length, int platform, const char* chosen) {
+    WebUpdateProgress progress;
+    try {
+        const Update update = Load(data, length);
+        LogMessage("Product name:   %s\n", update.productName.c_str());
+        LogMessage("SysEx portions: %u\n", static_cast<unsigned>(update.portions.size()));
+        LogMessage("Total SysEx:    %u bytes\n", static_cast<unsigned>(TotalSysExSize(update)));
+        auto connection = std::make_unique<WebMidiConnection>();
+        WebMidiConnection& midi = *connection;
+        WebClock clock([&midi] { midi.DeliverInput(); });
+        midi.OnSent([&clock] { clock.Sent(); });
+        ScopedClock use(clock);
+        RtMidiPort port(std::move(connection), RunSettings(update, platform, chosen));
+        SimpleSysExSender sender(port);
+        return static_cast<int>(sender.Send(update, progress));
+    } catch (const std::exception& e) {
+        LogMessage("Thread caught exception: %s\n", e.what());
+        progress.Error(e.what());
+    } catch (...) {
+        LogMessage("Thread caught unknown exception\n");
+        progress.Error("Unknown reason");
+    }
+    return -1;
+}
+
+}  // extern "C"

@@ -1,0 +1,117 @@
+#include "WebMidiConnection.h"
+
+#include <emscripten.h>
+
+#include "TextEncoding.h"
+
+// The page's side is `Module.webMidi`, an object of page/webmidi.js; without it (no MIDI access)
+// there are no ports.
+EM_JS(int, web_midi_names, (int outputs, char* buffer, int capacity), {
+    const midi = Module.webMidi;
+    const text = midi ? (outputs ? midi.outputNames() : midi.inputNames()).join(String.fromCharCode(10)) : "";
+    const needed = lengthBytesUTF8(text) + 1;
+    if (needed <= capacity) stringToUTF8(text, buffer, capacity);
+    return needed;
+});
+EM_JS(int, web_midi_open, (int output, int index), {
+    return Module.webMidi && Module.webMidi.open(!!output, index) ? 1 : 0;
+});
+EM_JS(void, web_midi_close, (int output), {
+    if (Module.webMidi) Module.webMidi.close(!!output);
+});
+EM_JS(int, web_midi_send, (const unsigned char* data, int length), {
+    return Module.webMidi && Module.webMidi.send(HEAPU8.slice(data, data + length)) ? 1 : 0;
+});
+// Copies up to `capacity` bytes of the oldest message that arrived (the rest of a longer one comes
+// at the next call); 0 when nothing waits.
+EM_JS(int, web_midi_take, (unsigned char* buffer, int capacity), {
+    const bytes = Module.webMidi ? Module.webMidi.take(capacity) : null;
+    if (!bytes) return 0;
+    HEAPU8.set(bytes, buffer);
+    return bytes.length;
+});
+
+namespace {
+
+std::vector<std::string> Names(bool outputs) {
+    std::vector<char> buffer(1024);
+    int needed = web_midi_names(outputs ? 1 : 0, buffer.data(), static_cast<int>(buffer.size()));
+    if (needed > static_cast<int>(buffer.size())) {
+        buffer.resize(static_cast<std::size_t>(needed));
+        web_midi_names(outputs ? 1 : 0, buffer.data(), needed);
+    }
+    std::vector<std::string> names;
+    const std::string text(buffer.data());
+    if (text.empty()) return names;
+    for (std::size_t at = 0;;) {
+        const std::size_t end = text.find('\n', at);
+        const std::string utf8 = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        std::string cp1252, error;
+        names.push_back(Utf8ToCp1252(utf8, cp1252, error) ? cp1252 : utf8);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+WebMidiConnection::~WebMidiConnection() {
+    CloseInput();
+    CloseOutput();
+}
+
+std::vector<std::string> WebMidiConnection::OutputNames() { return Names(true); }
+std::vector<std::string> WebMidiConnection::InputNames() { return Names(false); }
+
+bool WebMidiConnection::OpenOutput(unsigned index) {
+    CloseOutput();
+    outputOpen = web_midi_open(1, static_cast<int>(index)) != 0;
+    return outputOpen;
+}
+
+bool WebMidiConnection::OpenInput(unsigned index, MidiInputHandler& inputHandler) {
+    CloseInput();
+    if (web_midi_open(0, static_cast<int>(index)) == 0) return false;
+    handler = &inputHandler;
+    return true;
+}
+
+void WebMidiConnection::CloseOutput() {
+    if (outputOpen) web_midi_close(1);
+    outputOpen = false;
+}
+
+void WebMidiConnection::CloseInput() {
+    if (handler) web_midi_close(0);
+    handler = nullptr;
+}
+
+bool WebMidiConnection::SendMessage(const std::uint8_t* data, std::size_t length) {
+    if (!outputOpen || web_midi_send(data, static_cast<int>(length)) == 0) return false;
+    if (onSent) onSent();
+    return true;
+}
+
+TransportLimits WebMidiConnection::Limits() const {
+    TransportLimits limits;
+    // The browser takes a whole message in one call and queues it itself, so the only pauses are
+    // those the update prescribes. It refuses a part of a message, which is what encoding events
+    // means to the port: every piece handed over ends at an F7, and the end of a chunk inside a
+    // message waits for the rest of it.
+    limits.maxPieceBytes = 0;
+    limits.queueBytes = 0;
+    limits.drainBytesPerMs = 0;
+    limits.encodesEvents = true;
+    return limits;
+}
+
+void WebMidiConnection::DeliverInput() {
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const int length = web_midi_take(buffer, static_cast<int>(sizeof buffer));
+        if (length <= 0) return;
+        // A message longer than the buffer arrives in pieces: only its first starts with F0.
+        if (handler) handler->OnMidiInput(buffer, static_cast<std::size_t>(length));
+    }
+}

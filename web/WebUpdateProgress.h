@@ -1,0 +1,18 @@
+#pragma once
+// The page's reporter: each report goes to the page's script (page/page.js), the texts as UTF-8 and
+// the status row as the window words it.
+// A blocking message holds the run, without holding the page, until the person closes its dialog.
+
+#include <string>
+
+#include "UpdateProgress.h"
+
+class WebUpdateProgress : public UpdateProgress {
+public:
+    void Progress(float fraction) override;
+    void ProgressIndeterminate() override;
+    void Status(const std::string& text) override;
+    void Error(const std::string& text) override;
+    void Completed(const std::string& text) override;
+    void BlockingMessage(const std::string& text) override;
+};
