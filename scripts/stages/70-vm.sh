@@ -4,14 +4,15 @@
 # sound devices): QEMU boots Debian's kernel over this machine's own files, with a real ALSA
 # sequencer. There, `midiupdate` updates `midiupdate simulate` over ALSA, the 32-bit and 64-bit
 # Windows test programs run under Wine, midiupdate.exe of both builds updates the simulator
-# through Wine's own winmm, and MidiUpdater.exe runs its window tests on a virtual display.
-# VM_CASES="alsa wine window" picks cases.
+# through Wine's own winmm, MidiUpdater.exe runs its window tests on a virtual display, and the
+# page updates the simulator through Chromium's own Web MIDI. VM_CASES="alsa wine window browser"
+# picks cases.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/setup.sh qemu-system-x86 linux-image-amd64 busybox-static g++-mingw-w64-i686 \
   g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick libx11-dev
 
-scripts/build.sh ci
+tests/web/prepare.sh
 scripts/build.sh windows
 scripts/build.sh windows-x64
 

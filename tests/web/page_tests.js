@@ -4,113 +4,38 @@
 // Usage: node page_tests.js SITE_DIR STANDIN_DIR FILES_DIR EXPECTED.json SHOTS_DIR [CASE...]
 'use strict';
 const fs = require('fs');
-const http = require('http');
-const os = require('os');
 const path = require('path');
 const zlib = require('zlib');
-const puppeteer = require('puppeteer-core');
+const driver = require('./driver');
+
+const { dialog, press, check, same } = driver;
 
 const [site, standinDir, files, expectedFile, shots, ...only] = process.argv.slice(2);
 const expected = JSON.parse(fs.readFileSync(expectedFile, 'utf8'));
 const standinSource = fs.readFileSync(path.join(__dirname, 'standin.js'), 'utf8');
 const FAILURE = 'The update failed for the following reason:\n\n';
 
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
-  '.png': 'image/png' };
-function serve(request, response) {
-  const url = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
-  const [root, rest] = url.startsWith('/standin/') ? [standinDir, url.slice(9)]
-    : url.startsWith('/files/') ? [files, url.slice(7)] : [site, url === '/' ? 'index.html' : url.slice(1)];
-  const file = path.join(root, path.normalize(rest));
-  fs.readFile(file, (error, body) => {
-    if (error || !file.startsWith(root)) {
-      response.writeHead(404).end();
-    } else {
-      response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' }).end(body);
-    }
-  });
-}
-
-// Fails after `seconds` unless `promise` settled.
-function bounded(seconds, what, promise) {
-  let timer;
-  const late = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new Error(`${what}: not done within ${seconds} s`)), seconds * 1000);
-  });
-  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
-}
-
 let browser;
 let base;
 let log = [];
 
-async function openPage(standIn, beforeScripts = '') {
+async function openPage(standIn) {
   const context = await browser.createBrowserContext();
   const tab = await context.newPage();
   await tab.setViewport({ width: 548, height: 330 });
   log = [];
-  if (!process.env.QUIET_CONSOLE) tab.on('console', (message) => log.push(message.text()));
+  tab.on('console', (message) => log.push(message.text()));
   tab.on('pageerror', (error) => log.push(`page error: ${error.message}`));
-  await tab.evaluateOnNewDocument(`window.__standIn = ${JSON.stringify(standIn)};\n${beforeScripts}\n${standinSource}`);
+  await tab.evaluateOnNewDocument(`window.__standIn = ${JSON.stringify(standIn)};\n${standinSource}`);
   await tab.goto(`${base}/index.html`);
   await tab.waitForSelector('body[data-state=idle]');
   return tab;
 }
 
-async function openFile(tab, name) {
-  const input = await tab.$('#file');
-  await input.uploadFile(path.join(files, name));
-}
-
-// The next showing of a dialog after the `seen` showings so far: its caption and text.
-async function dialog(tab, id, seen = 0) {
-  await tab.waitForFunction((which, after) => {
-    const element = document.getElementById(which);
-    return element.open && Number(element.dataset.shown || 0) > after;
-  }, { polling: 50 }, id, seen);
-  return tab.$eval(`#${id}`, (element) => ({
-    caption: element.querySelector('.caption').textContent,
-    text: (element.querySelector('.text') || element).textContent,
-    shown: Number(element.dataset.shown),
-    options: Array.from(element.querySelectorAll('option'), (option) => option.value),
-  }));
-}
-
-async function press(tab, id, value) {
-  await tab.click(`#${id}[open] button[value=${value}]`);
-}
-
 const record = (tab) => tab.evaluate(() => window.__standInRecord);
 const deviceReport = (tab) => tab.evaluate(() => window.__standInReport());
-
-function check(condition, message) {
-  if (!condition) throw new Error(message);
-}
-function same(actual, wanted, what) {
-  check(actual === wanted, `${what}: got ${JSON.stringify(actual)}, wanted ${JSON.stringify(wanted)}`);
-}
-
-// Confirms the file, reads past the file's message, acknowledges every preparation message, and
-// gives the verdict box's text. `during` runs once while the run is held by a preparation message.
-async function runUpdate(tab, file, { important, during } = {}) {
-  await openFile(tab, file);
-  await dialog(tab, 'confirm');
-  await press(tab, 'confirm', 'yes');
-  let box = await dialog(tab, 'box');
-  if (important !== undefined) {
-    same(box.caption, 'Important message about update', 'the message box caption');
-    same(box.text, important, 'the file\'s message');
-    await press(tab, 'box', 'ok');
-    box = await dialog(tab, 'box', box.shown);
-  }
-  while (box.caption === 'Important') {
-    if (during) await during(box);
-    during = null;
-    await press(tab, 'box', 'ok');
-    box = await dialog(tab, 'box', box.shown);
-  }
-  return box;
-}
+const openFile = (tab, name) => driver.openFile(tab, path.join(files, name));
+const runUpdate = (tab, name, options) => driver.runUpdate(tab, path.join(files, name), options);
 
 const device = (behaviour = '', file = '/files/demo.upd', name = 'Demo Synth') => ({ device: { file, behaviour, name } });
 
@@ -275,25 +200,17 @@ const plan = [
 ];
 
 async function main() {
-  const server = http.createServer(serve);
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  base = `http://127.0.0.1:${server.address().port}`;
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'midiupdate-chromium-'));
-  browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    userDataDir: profile,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
-  });
+  const served = await driver.serve({ '/standin/': standinDir, '/files/': files, '/': site });
+  base = served.base;
+  browser = await driver.launch();
   const failed = [];
   for (const [name, standIn, seconds] of plan) {
     if (only.length && !only.includes(name)) continue;
     const started = Date.now();
     let tab;
     try {
-      tab = await bounded(30, `${name}: loading the page`, openPage(standIn));
-      await bounded(seconds, name, cases[name](tab));
+      tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn));
+      await driver.bounded(seconds, name, cases[name](tab));
       console.log(`PASS ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
     } catch (error) {
       failed.push(name);
@@ -302,8 +219,7 @@ async function main() {
     if (tab) await tab.browserContext().close().catch(() => {});
   }
   await browser.close();
-  server.close();
-  fs.rmSync(profile, { recursive: true, force: true });
+  served.server.close();
   if (failed.length) {
     console.log(`page tests failed: ${failed.join(' ')}`);
     process.exit(1);
