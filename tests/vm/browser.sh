@@ -28,8 +28,7 @@ expected=$("$midiupdate" send "$demo" --dry-run --events 2>/dev/null | node -e '
     if(l.includes("\"completed\""))console.log(JSON.parse(l).text)})')
 echo "the command line's verdict: $expected"
 start=$(date +%s)
-NODE_PATH=$PWD/build/web/node/node_modules node tests/web/real_midi.js "$PWD/build/web/site" "$demo" "$expected" \
-  /vmshare/page-over-alsa.png
+NODE_PATH=$PWD/build/web/node/node_modules node tests/web/real_midi.js "$PWD/build/web/site" "$demo" "$expected"
 status=$?
 echo "the page's run took $(( $(date +%s) - start )) s"
 kill -INT "$simpid"

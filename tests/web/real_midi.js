@@ -1,11 +1,11 @@
 // The page over the browser's own Web MIDI (no stand-in): headless Chromium, with the SysEx
 // permission granted through the DevTools protocol, updates whatever device serves the file's
 // ports on this machine, and must end with the verdict given.
-// Usage: node real_midi.js SITE_DIR FILE EXPECTED_VERDICT [SCREENSHOT.png]
+// Usage: node real_midi.js SITE_DIR FILE EXPECTED_VERDICT
 'use strict';
 const driver = require('./driver');
 
-const [site, file, verdict, screenshot] = process.argv.slice(2);
+const [site, file, verdict] = process.argv.slice(2);
 
 async function main() {
   const { server, base } = await driver.serve({ '/': site });
@@ -20,7 +20,6 @@ async function main() {
     await tab.goto(`${base}/index.html`, { timeout: 300000 });
     await tab.waitForSelector('body[data-state=idle]', { timeout: 300000 });
     const box = await driver.runUpdate(tab, file);
-    if (screenshot) await tab.screenshot({ path: screenshot });
     driver.same(box.text, verdict, 'the verdict');
     console.log(`the page said: ${box.text}`);
   } catch (error) {
