@@ -50,17 +50,7 @@ int Simulate(Args& args, CliIo& io) {
         update = LoadUpdate(path, io);
         if (!update) return kExitFailed;
     }
-    if (name.empty()) {
-        // Named as the updater will look for it.
-        const std::set<std::string> names =
-            update ? PortNamesFor(*update, CurrentHostPlatform()) : std::set<std::string>{};
-        if (!names.empty() && !names.begin()->empty())
-            name = *names.begin();
-        else if (update && !update->isRawSysEx && !update->productName.empty())
-            name = update->productName;
-        else
-            name = "SysEx Device";
-    }
+    if (name.empty()) name = SimulatedDeviceName(update.get(), CurrentHostPlatform());
     std::unique_ptr<SimulatedDevice> device =
         update ? MakeFileDevice(*update, update->winPort, behaviour) : MakeAnySysExDevice(behaviour);
     std::string error;

@@ -1,6 +1,7 @@
 #include "SimulatedDevices.h"
 
 #include <cstring>
+#include <set>
 
 #include "DeviceSchedule.h"
 #include "Log.h"
@@ -165,3 +166,10 @@ std::unique_ptr<SimulatedDevice> MakeAnySysExDevice(const DeviceBehaviour& behav
     return std::make_unique<AnySysExDevice>(behaviour);
 }
 
+
+std::string SimulatedDeviceName(const Update* update, HostPlatform platform) {
+    const std::set<std::string> names = update ? PortNamesFor(*update, platform) : std::set<std::string>{};
+    if (!names.empty() && !names.begin()->empty()) return *names.begin();
+    if (update && !update->isRawSysEx && !update->productName.empty()) return update->productName;
+    return "SysEx Device";
+}

@@ -49,5 +49,5 @@ cat >"$files/expected.json" <<JSON
   "bench": { "bytes": $(stat -c %s "$files/bench.syx"), "delay": 20, "unprepDelay": 10 } }
 JSON
 
-NODE_PATH=$build/node/node_modules node "$here/page_tests.js" "$build/site" "$build/standin" "$files" \
+NODE_PATH=$build/node/node_modules node "$here/page_tests.js" "$build/site" "$files" \
   "$files/expected.json" "$shots" "$@"

@@ -4,7 +4,8 @@
 'use strict';
 
 const NO_WEB_MIDI = 'This browser has no Web MIDI, so this page cannot reach MIDI devices. Open it in a ' +
-  'browser that has Web MIDI: Chrome, Edge or Opera, or Firefox with MIDI access allowed for this site.';
+  'browser that has Web MIDI: Chrome, Edge or Opera, or Firefox with MIDI access allowed for this site. ' +
+  'The virtual device works without it.';
 const NOT_SECURE = 'Browsers give Web MIDI only to pages served over HTTPS or from this computer ' +
   '(localhost); this page came over plain HTTP from another computer.';
 const REFUSED = 'The browser did not allow this page to send SysEx to MIDI devices, so nothing was sent. ' +
@@ -135,6 +136,17 @@ async function midiAccess() {
   }
 }
 
+// The page's own virtual device, which checks what it gets against the file, or null once the
+// reason has been said.
+async function virtualAccess(bytes) {
+  try {
+    return await VirtualMidiAccess.open(bytes, '', platform());
+  } catch (error) {
+    await fail(error.message);
+    return null;
+  }
+}
+
 // The port a person picks for a raw SysEx file, or null once the refusal has been said.
 async function choosePort() {
   const choices = call('mu_choices', [], []);
@@ -154,7 +166,8 @@ async function choosePort() {
 // As the window starts an update: port choice, the file's message, then the run, which reports
 // through `reporter` until its verdict.
 async function start(bytes, info) {
-  const access = await midiAccess();
+  const virtual = $('virtual').checked;
+  const access = virtual ? await virtualAccess(bytes) : await midiAccess();
   if (!access) return;
   page.core.webMidi = new WebMidiBridge(access);
   let chosen = '';
@@ -176,6 +189,7 @@ async function start(bytes, info) {
   $('status').textContent = '';
   await withBytes(bytes, (pointer, length) => page.core.ccall('mu_run', 'number',
     ['number', 'number', 'number', 'string'], [pointer, length, platform(), chosen], { async: true }));
+  if (virtual) console.log(`The virtual device's report:\n${access.report()}`);
 }
 
 async function openFile(file) {
