@@ -57,9 +57,19 @@ if command -v jackd >/dev/null; then
   fi
 fi
 
-python3 - "$work" "$jack" <<'PY'
-import json, sys, os, platform, subprocess
-work, jack = sys.argv[1], sys.argv[2]
+page=""
+echo "bench: the page's send in headless Chromium (about a minute)..." >&2
+if tests/web/prepare.sh >&2 &&
+  bash tests/web/run.sh build/ci/cli/midiupdate build/ci/examples build/web pacing >"$work/page.txt" 2>&1; then
+  page="$work/page.txt"
+else
+  echo "bench: the page's send failed:" >&2
+  cat "$work/page.txt" >&2
+fi
+
+python3 - "$work" "$jack" "$page" <<'PY'
+import json, re, sys, os, platform, subprocess
+work, jack, page = sys.argv[1], sys.argv[2], sys.argv[3]
 def medians(name):
     data = json.load(open(os.path.join(work, name)))
     return {b["run_name"]: b["real_time"] for b in data["benchmarks"] if b.get("aggregate_name") == "median"}, data["context"]
@@ -105,6 +115,19 @@ if jack:
     print(open(jack).read().rstrip())
 print("```")
 print()
+if page:
+    line = next(l for l in open(page) if l.startswith("page bench:"))
+    m = re.search(r"(\d+) chunks, (\d+) bytes in ([\d.]+) ms against ([\d.]+) ms .*\(([+-][\d.]+)%\); "
+                  r"page transfer (\d+) bytes \((\d+) gzip -9\), the virtual device (\d+) more \((\d+)\)", line)
+    chunks, sent, took, rests, off, raw, gz, vraw, vgz = m.groups()
+    print("## The page in a browser")
+    print()
+    print(f"The page (headless Chromium, the stand-in MIDI access over the page's virtual device) sent {sent} bytes")
+    print(f"in {chunks} chunks from its first chunk to its last in {float(took):.1f} ms, against {float(rests):.1f} ms of")
+    print(f"rests and pauses that the file's pacing prescribes: {off}% (target: within 2%).")
+    print(f"Opening the page transfers {int(raw) / 1024:.0f} KiB ({int(gz) / 1024:.0f} KiB compressed with gzip -9); ticking")
+    print(f"\"Virtual device\" loads {int(vraw) / 1024:.0f} KiB more ({int(vgz) / 1024:.0f} KiB compressed).")
+    print()
 print("## What a user waits for")
 print()
 print("One portion of 1 KiB SysEx messages, the default pacing (chunks of 1024 bytes, 200 + 100 ms of the")

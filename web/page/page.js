@@ -115,7 +115,12 @@ function describe(bytes) {
     const blob = new Blob([page.core.HEAPU8.slice(at, at + info.pictureBytes)], { type: 'image/png' });
     const picture = new Image();
     // A picture that is no image leaves the current one, as in the window.
-    picture.onload = () => { $('picture').src = picture.src; };
+    picture.onload = () => {
+      const shown = $('picture').src;
+      $('picture').src = picture.src;
+      if (shown.startsWith('blob:')) URL.revokeObjectURL(shown);
+    };
+    picture.onerror = () => URL.revokeObjectURL(picture.src);
     picture.src = URL.createObjectURL(blob);
   }
   return info;
@@ -243,4 +248,9 @@ MidiUpdateModule({ print: (line) => console.log(line), printErr: (line) => conso
   page.core = core;
   core.page = reporter;
   document.body.dataset.state = 'idle';
+}, (error) => {
+  $('notice').textContent = `The page could not load its program (midiupdate.wasm): ${error.message || error}. ` +
+    'Reload the page; if it happens again, the web server may not serve that file.';
+  $('notice').hidden = false;
+  document.body.dataset.state = 'broken';
 });
