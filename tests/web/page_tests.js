@@ -35,6 +35,12 @@ async function openPage(standIn) {
 const record = (tab) => tab.evaluate(() => window.__standInRecord);
 const deviceReport = (tab) => tab.evaluate(() => window.__standInReport());
 const openFile = (tab, name) => driver.openFile(tab, path.join(files, name));
+// Opens the file and answers its confirmation with "Update Now".
+async function confirmed(tab, name) {
+  await openFile(tab, name);
+  await dialog(tab, 'confirm');
+  await press(tab, 'confirm', 'yes');
+}
 const runUpdate = (tab, name, options) => driver.runUpdate(tab, path.join(files, name), options);
 
 const device = (behaviour = '', file = '/files/demo.upd') => ({ device: { file, behaviour } });
@@ -92,9 +98,7 @@ const cases = {
   },
 
   async raw(tab) {
-    await openFile(tab, 'demo-1.syx');
-    await dialog(tab, 'confirm');
-    await press(tab, 'confirm', 'yes');
+    await confirmed(tab, 'demo-1.syx');
     const choice = await dialog(tab, 'choose');
     same(JSON.stringify(choice.options), JSON.stringify(['SysEx Device']), 'the ports offered');
     await tab.select('#ports', 'SysEx Device');
@@ -109,9 +113,7 @@ const cases = {
   },
 
   async canceled(tab) {
-    await openFile(tab, 'demo-1.syx');
-    await dialog(tab, 'confirm');
-    await press(tab, 'confirm', 'yes');
+    await confirmed(tab, 'demo-1.syx');
     await dialog(tab, 'choose');
     await press(tab, 'choose', 'cancel');
     same((await dialog(tab, 'box')).text, `${FAILURE}Update canceled`, 'the box');
@@ -119,9 +121,7 @@ const cases = {
   },
 
   async refused(tab) {
-    await openFile(tab, 'demo.upd');
-    await dialog(tab, 'confirm');
-    await press(tab, 'confirm', 'yes');
+    await confirmed(tab, 'demo.upd');
     const box = await dialog(tab, 'box');
     check(box.text.startsWith(`${FAILURE}The browser did not allow this page to send SysEx`), `the box: ${box.text}`);
     same((await record(tab)).sends.length, 0, 'messages sent');
@@ -130,9 +130,7 @@ const cases = {
   async noWebMidi(tab) {
     const notice = await tab.$eval('#notice', (e) => (e.hidden ? '' : e.textContent));
     check(notice.startsWith('This browser has no Web MIDI'), `the notice: ${notice}`);
-    await openFile(tab, 'demo.upd');
-    await dialog(tab, 'confirm');
-    await press(tab, 'confirm', 'yes');
+    await confirmed(tab, 'demo.upd');
     const box = await dialog(tab, 'box');
     same(box.text, FAILURE + notice, 'the box');
     await press(tab, 'box', 'ok');
@@ -143,9 +141,7 @@ const cases = {
   },
 
   async noPort(tab) {
-    await openFile(tab, 'demo.upd');
-    await dialog(tab, 'confirm');
-    await press(tab, 'confirm', 'yes');
+    await confirmed(tab, 'demo.upd');
     await dialog(tab, 'box');
     await press(tab, 'box', 'ok');
     const box = await dialog(tab, 'box', 1);
