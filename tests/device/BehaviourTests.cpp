@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "SimulatedDevices.h"
 #include "VirtualDevice.h"
 
 namespace {
@@ -139,3 +140,27 @@ TEST(ParseDeviceBehaviour, MisbehaviourTexts) {
 }
 
 }  // namespace
+
+// The name a simulated device's ports go by is the one the updater looks for on that platform.
+TEST(SimulatedDeviceName, IsTheNameTheUpdaterLooksFor) {
+    Update named;
+    named.productName = "Pad";
+    named.winPort.names = {"Pad MIDI 1"};
+    named.macNames = {"Pad Mac"};
+    Update productOnly;
+    productOnly.productName = "Pad";
+    productOnly.winPort.names = {};
+    Update raw = productOnly;
+    raw.isRawSysEx = true;
+    struct Case {
+        const Update* update;
+        HostPlatform platform;
+        const char* name;
+    };
+    const Case cases[] = {
+        {&named, HostPlatform::Linux, "Pad MIDI 1"},    {&named, HostPlatform::MacOS, "Pad Mac"},
+        {&productOnly, HostPlatform::Linux, "Pad"},     {&raw, HostPlatform::Windows, "SysEx Device"},
+        {nullptr, HostPlatform::Linux, "SysEx Device"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SimulatedDeviceName(c.update, c.platform), c.name) << c.name;
+}

@@ -211,7 +211,7 @@ async function openFile(file) {
     }
   } catch (error) {
     console.error(error);
-    await inform(`The update failed for the following reason:\n\n${error.message || error}`);
+    await fail(String(error.message || error));
   } finally {
     stopAnimation();
     page.running = false;
