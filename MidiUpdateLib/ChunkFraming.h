@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "PortSettings.h"
+
 // Chunk size used when a port reports an ideal size of 0, which would cut empty chunks.
 constexpr std::uint32_t kFallbackIdealChunkSize = 1024;
 // The ideal chunk size a sender cuts with: the port's value read as unsigned (a negative one means
@@ -13,9 +15,31 @@ constexpr std::uint32_t kFallbackIdealChunkSize = 1024;
 std::uint32_t UsableIdealChunkSize(std::int32_t ideal);
 
 // End of the next chunk of [cursor, end): at least `ideal` bytes, ending just after the first F7
-// or line feed from there on, never longer than `max` (unless ideal >= max). `ideal` must be > 0.
+// (or line feed, with `lineFeedEndsChunk`) from there on, never longer than `max` (unless ideal >=
+// max). An ideal of 0 counts as the fallback size.
 const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,
-                                 std::uint32_t ideal, std::uint32_t max);
+                                 std::uint32_t ideal, std::uint32_t max, bool lineFeedEndsChunk = true);
+
+// How a port with `settings` cuts and frames a portion, as the sender and the port apply it.
+struct ChunkRules {
+    std::uint32_t ideal;
+    std::uint32_t max;
+    bool lineFeedEndsChunk;
+    bool frame;
+};
+ChunkRules ChunkRulesFor(const PortSettings& settings);
+
+// The bytes a port with these rules puts on the wire for `data`: every chunk as cut, framed.
+std::vector<std::uint8_t> WireBytes(const std::vector<std::uint8_t>& data, const ChunkRules& rules);
+
+// What the rules do to the messages of `data` (each from an F0 up to its F7, or to the end).
+struct CutCount {
+    std::uint32_t messages = 0;
+    std::uint32_t cut = 0;         // messages that a chunk boundary falls inside
+    std::uint32_t wireMessages = 0;  // the messages a device receives: every framed piece is one
+    std::uint64_t bytesInserted = 0; // F0 and F7 bytes the framing adds
+};
+CutCount CountCutMessages(const std::vector<std::uint8_t>& data, const ChunkRules& rules);
 
 // With `chunks` on, a chunk that does not begin with F0 gets F0 in front and one that does not end
 // with F7 gets F7 behind; with it off, the bytes go out as cut. An empty chunk stays empty.

@@ -7,6 +7,14 @@
 
 const PortSettings DefaultPortSettings{};
 
+PortSettings RawSysExPortSettings() {
+    PortSettings settings = DefaultPortSettings;
+    settings.chunks = false;
+    settings.lineFeedEndsChunk = false;
+    return settings;
+}
+
+
 namespace {
 
 // Splits at `separator`. A leading separator or two adjacent ones give an empty field; a trailing

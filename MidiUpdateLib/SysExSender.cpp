@@ -116,6 +116,7 @@ bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
     const std::uint32_t ideal = UsableIdealChunkSize(port.GetIdealChunkSize());
     // Compared as unsigned like every length here; a negative max lets chunks grow to a message end.
     const std::uint32_t max = static_cast<std::uint32_t>(port.GetMaxChunkSize());
+    const bool lineFeedEndsChunk = port.LineFeedEndsChunk();
 
     const std::uint8_t* const start = portion.data.data();
     const std::uint8_t* const end = start + portion.data.size();
@@ -124,7 +125,7 @@ bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
     std::uint32_t sent = 0;
 
     while (cursor != end) {
-        const std::uint8_t* const chunkEnd = FindChunkEnd(cursor, end, ideal, max);
+        const std::uint8_t* const chunkEnd = FindChunkEnd(cursor, end, ideal, max, lineFeedEndsChunk);
         if (cursor == start) {
             progress.ProgressIndeterminate();
         } else {

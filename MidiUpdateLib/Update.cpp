@@ -374,6 +374,8 @@ void ReadUpdateFile(std::istream& stream, Update& update) {
 
 void ReadSysExFile(std::istream& stream, Update& update) {
     update.productName = kRawProductName;
+    // Any maker's messages: they go out exactly as the file holds them.
+    update.winPort = RawSysExPortSettings();
     SysExPortion portion;
     const std::streamoff size = BytesLeft(stream);
     if (size < 0) {

@@ -116,6 +116,11 @@ std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, st
     return system;
 }
 
+std::string ChunkRulesText(const PortSettings& settings) {
+    if (settings.chunks) return "chunks framed";
+    return settings.lineFeedEndsChunk ? "chunks as cut" : "messages as the file holds them";
+}
+
 void PrintIndented(std::ostream& out, const std::string& text) {
     std::istringstream lines(text);
     std::string line;

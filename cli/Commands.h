@@ -56,6 +56,9 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io);
 std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, std::string& error);
 // Each line of `text` indented by four spaces.
 void PrintIndented(std::ostream& out, const std::string& text);
+// How chunks are cut and framed, for the pacing line: "chunks framed", "chunks as cut", or for a
+// raw SysEx file's rules "messages as the file holds them".
+std::string ChunkRulesText(const PortSettings& settings);
 // A list of ports as `ports` prints it, under `title`.
 void PrintPorts(const char* title, const std::vector<MidiPortEntry>& ports, std::ostream& out);
 

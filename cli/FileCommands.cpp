@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "FileOutput.h"
+#include "ChunkFraming.h"
 #include "Json.h"
 #include "PortSettings.h"
 #include "SysExContent.h"
@@ -52,8 +53,8 @@ void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
     }
     out << "\n";
     out << "Pacing:      ideal " << port.ideal << ", max " << port.max << " bytes; delay " << port.delay
-        << " ms, unprep delay " << port.unprepDelay << " ms; chunks " << (port.chunks ? "framed" : "as cut")
-        << "\n";
+        << " ms, unprep delay " << port.unprepDelay << " ms; " << ChunkRulesText(port) << "\n";
+    const ChunkRules rules = ChunkRulesFor(port);
     out << "Portions:    " << u.portions.size() << "\n";
     for (std::size_t i = 0; i < u.portions.size(); ++i) {
         const SysExPortion& p = u.portions[i];
@@ -65,6 +66,13 @@ void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
             out << ", manufacturer " << JoinWords(content.manufacturers, ", ");
         out << "\n";
         for (const std::string& warning : content.warnings) out << "        warning: " << warning << "\n";
+        // A maker sees before shipping which messages the pacing settings will break up: a device
+        // that checks lengths or checksums refuses the parts.
+        const CutCount cut = CountCutMessages(p.data, rules);
+        if (rules.frame && cut.cut != 0)
+            out << "        cut: " << cut.cut << " of " << cut.messages
+                << " messages end up in two or more chunks and arrive framed as " << cut.wireMessages
+                << " messages (" << cut.bytesInserted << " bytes added)\n";
     }
     std::uint32_t total = TotalSysExSize(u);
     out << "Total SysEx: " << total << " bytes (" << FormatByteSize(total) << ")\n";

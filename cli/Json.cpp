@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "ChunkFraming.h"
 #include "SysExContent.h"
 #include "TextEncoding.h"
 #include "Update.h"
@@ -45,7 +46,9 @@ std::string UpdateInfoJson(const Update& update) {
     for (const std::string& name : update.macNames)
         macNames += (macNames.empty() ? "" : ", ") + JsonText(name);
     std::string portions;
+    const ChunkRules rules = ChunkRulesFor(port);
     for (const SysExPortion& p : update.portions) {
+        const CutCount cut = CountCutMessages(p.data, rules);
         const SysExContent content = DescribeSysEx(p.data.data(), p.data.size());
         std::string manufacturers, warnings;
         for (const std::string& id : content.manufacturers)
@@ -55,8 +58,12 @@ std::string UpdateInfoJson(const Update& update) {
         portions += "{\"bytes\": " + std::to_string(p.data.size()) +
                     ", \"delay\": " + std::to_string(p.delay) +
                     ", \"messages\": " + std::to_string(content.messages) +
+
                     ", \"manufacturers\": [" + manufacturers + "]" +
-                    ", \"warnings\": [" + warnings + "]}";
+                    ", \"warnings\": [" + warnings + "]" +
+                    ", \"messages_cut\": " + std::to_string(cut.cut) +
+                    ", \"wire_messages\": " + std::to_string(cut.wireMessages) +
+                    ", \"bytes_added\": " + std::to_string(cut.bytesInserted) + "}";
     }
     return std::string("{") +
            "\"kind\": " + (update.isRawSysEx ? "\"sysex\"" : "\"update\"") +
@@ -71,7 +78,8 @@ std::string UpdateInfoJson(const Update& update) {
            ", \"max\": " + std::to_string(port.max) +
            ", \"delay\": " + std::to_string(port.delay) +
            ", \"unprep_delay\": " + std::to_string(port.unprepDelay) +
-           ", \"chunks\": " + (port.chunks ? "true" : "false") + "}" +
+           ", \"chunks\": " + (port.chunks ? "true" : "false") +
+           ", \"line_feed_ends_chunk\": " + (port.lineFeedEndsChunk ? "true" : "false") + "}" +
            ", \"mac_names\": [" + macNames + "]" +
            ", \"portions\": [" + portions + "]" +
            ", \"total_sysex_bytes\": " + std::to_string(TotalSysExSize(update)) + "}";

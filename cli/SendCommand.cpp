@@ -112,7 +112,12 @@ struct PacingOverrides {
         if (max) settings.max = *max;
         if (delay) settings.delay = *delay;
         if (unprepDelay) settings.unprepDelay = *unprepDelay;
-        if (chunks) settings.chunks = *chunks;
+        if (chunks) {
+            settings.chunks = *chunks;
+            // Framing asks for the update file's rules whole: a raw file's chunks then end at
+            // line feeds too, as a device made for those rules expects.
+            if (*chunks) settings.lineFeedEndsChunk = true;
+        }
     }
 };
 
@@ -123,6 +128,15 @@ std::int32_t ParsePacingNumber(const std::string& option, const std::string& tex
         Usage(option + " takes a whole number" + (allowNegative ? "" : " of at least 0") +
               " up to 2147483647, not '" + text + "'");
     return negative ? -static_cast<std::int32_t>(*value) : static_cast<std::int32_t>(*value);
+}
+
+// Bytes at the end of `data` from its last F0 on, when no F7 follows it; 0 otherwise.
+std::size_t UnterminatedTail(const std::vector<std::uint8_t>& data) {
+    for (std::size_t i = data.size(); i-- > 0;) {
+        if (data[i] == 0xF7) return 0;
+        if (data[i] == 0xF0) return data.size() - i;
+    }
+    return 0;
 }
 
 // What is about to happen, before anything is sent: the counterpart of the program's
@@ -144,7 +158,7 @@ void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t 
     // The pacing in effect, overrides included.
     const PortSettings& p = u.winPort;
     out << "Pacing:      ideal " << p.ideal << ", max " << p.max << " bytes; delay " << p.delay
-        << " ms, unprep delay " << p.unprepDelay << " ms; chunks " << (p.chunks ? "framed" : "as cut") << "\n";
+        << " ms, unprep delay " << p.unprepDelay << " ms; " << ChunkRulesText(p) << "\n";
     out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
     if (p.max >= 0 && p.ideal > 0 && p.max < p.ideal)
         out << "Warning:     max (" << p.max << " bytes) is below ideal (" << p.ideal
@@ -153,6 +167,17 @@ void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t 
     if (p.delay > kHourMs || p.unprepDelay > kHourMs)
         out << "Warning:     a pause of more than an hour after each chunk (delay " << p.delay
             << " ms, unprep delay " << p.unprepDelay << " ms)\n";
+    // Unframed, a last message without its F7 goes out as it stands, and a MIDI system that passes on
+    // only whole messages (the ALSA sequencer, CoreMIDI) cannot send it: the run counts it as not sent.
+    if (!p.chunks) {
+        for (std::size_t i = 0; i < u.portions.size(); ++i) {
+            const std::size_t tail = UnterminatedTail(u.portions[i].data);
+            if (tail != 0)
+                out << "Warning:     portion #" << (i + 1) << " ends inside a SysEx message (its last " << tail
+                    << " bytes have no F7): most MIDI systems cannot send them, and the update then "
+                       "counts as not sent in full\n";
+        }
+    }
     for (std::size_t i = 0; i < u.portions.size(); ++i)
         if (u.portions[i].delay > kHourMs)
             out << "Warning:     a pause of " << FormatDuration(u.portions[i].delay) << " after portion #"

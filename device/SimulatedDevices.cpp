@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "ChunkFraming.h"
 #include "DeviceSchedule.h"
 #include "Log.h"
 #include "UpdateModeInput.h"
@@ -14,7 +15,7 @@ namespace {
 class FileDevice : public SimulatedDevice {
 public:
     FileDevice(const Update& update, const PortSettings& settings, const DeviceBehaviour& behaviour)
-        : model(update, settings, behaviour) {}
+        : model(update, settings, behaviour), wireRules(WireRulesText(update, settings)) {}
     void Receive(const std::uint8_t* data, std::size_t length, std::uint64_t nowMs) override {
         model.Receive(data, length, nowMs);
     }
@@ -24,10 +25,12 @@ public:
     void StartReboot(std::uint64_t nowMs) override { model.StartReboot(nowMs); }
     std::string Report() const override {
         const VirtualDeviceModel::Stats& s = model.GetStats();
-        std::string text = FormatString("Received %llu of %llu bytes in %u messages\n",
-                                        static_cast<unsigned long long>(s.bytesReceived),
-                                        static_cast<unsigned long long>(model.WireBytesExpected()),
-                                        static_cast<unsigned>(s.chunksReceived));
+        std::string text = wireRules;
+        text += FormatString("Received %llu of %llu bytes in %u of %u SysEx messages\n",
+                             static_cast<unsigned long long>(s.bytesReceived),
+                             static_cast<unsigned long long>(model.WireBytesExpected()),
+                             static_cast<unsigned>(s.messagesReceived),
+                             static_cast<unsigned>(model.WireMessagesExpected()));
         text += FormatString("Portions complete: %u of %u, %u corrupt; unexpected bytes: %llu; Identity Requests: %u\n",
                              static_cast<unsigned>(s.portionsCompleted), static_cast<unsigned>(model.PortionsExpected()),
                              static_cast<unsigned>(s.portionsCorrupt),
@@ -71,7 +74,28 @@ public:
     }
 
 private:
+    // What the device expects on the wire, in a maker's words: the rules differ by the kind of file.
+    static std::string WireRulesText(const Update& update, const PortSettings& settings) {
+        const ChunkRules rules = ChunkRulesFor(settings);
+        CutCount cut;
+        for (const SysExPortion& portion : update.portions) {
+            const CutCount more = CountCutMessages(portion.data, rules);
+            cut.messages += more.messages;
+            cut.cut += more.cut;
+            cut.wireMessages += more.wireMessages;
+            cut.bytesInserted += more.bytesInserted;
+        }
+        if (cut.bytesInserted == 0) return "Expecting: the file's bytes exactly as they stand, nothing added\n";
+        return FormatString("Expecting: the file's bytes in chunks of its pacing settings, each chunk framed as a "
+                            "SysEx message: %u of its %u messages are cut across chunks and arrive as %u, with "
+                            "%llu bytes added\n",
+                            static_cast<unsigned>(cut.cut), static_cast<unsigned>(cut.messages),
+                            static_cast<unsigned>(cut.wireMessages),
+                            static_cast<unsigned long long>(cut.bytesInserted));
+    }
+
     VirtualDeviceModel model;
+    std::string wireRules;
 };
 
 class AnySysExDevice : public SimulatedDevice, private UpdateModeInput::Device {

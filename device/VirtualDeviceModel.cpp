@@ -34,22 +34,9 @@ VirtualDeviceModel::VirtualDeviceModel(const Update& update, const PortSettings&
 
     // What each portion must look like on the wire: cut exactly as the sender cuts it with these
     // port settings, then framed as a port frames every chunk.
-    const std::uint32_t ideal = UsableIdealChunkSize(settings.ideal);
-    const std::uint32_t max = static_cast<std::uint32_t>(settings.max);
+    const ChunkRules rules = ChunkRulesFor(settings);
     expectedWire.reserve(update.portions.size());
-    for (const SysExPortion& portion : update.portions) {
-        std::vector<std::uint8_t> expected;
-        const std::uint8_t* cursor = portion.data.data();
-        const std::uint8_t* end = cursor + portion.data.size();
-        while (cursor != end) {
-            const std::uint8_t* chunkEnd = FindChunkEnd(cursor, end, ideal, max);
-            std::vector<std::uint8_t> framed =
-                FrameChunk(cursor, static_cast<std::uint32_t>(chunkEnd - cursor), settings.chunks);
-            expected.insert(expected.end(), framed.begin(), framed.end());
-            cursor = chunkEnd;
-        }
-        expectedWire.push_back(std::move(expected));
-    }
+    for (const SysExPortion& portion : update.portions) expectedWire.push_back(WireBytes(portion.data, rules));
     SkipEmptyPortions();
     LogMessage("VirtualDevice: %u portions expected, status=%s, identity=%s, offline=%u ms\n",
                static_cast<unsigned>(expectedWire.size()), StatusModeText(behaviour.status),
@@ -210,6 +197,7 @@ bool VirtualDeviceModel::Expects(const std::uint8_t* bytes, std::size_t length) 
 void VirtualDeviceModel::ReceiveByte(std::uint8_t b, std::uint64_t nowMs) {
     wire.push_back(b);
     ++stats.bytesReceived;
+    if (b == 0xF7) ++stats.messagesReceived;
     if (portionIndex >= expectedWire.size()) {
         ++stats.bytesUnexpected;
         return;

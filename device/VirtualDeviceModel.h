@@ -55,6 +55,7 @@ public:
     // What the device has seen, for tests and reports.
     struct Stats {
         std::uint64_t bytesReceived = 0;  // taken as firmware
+        std::uint32_t messagesReceived = 0;  // SysEx messages ended (F7) among them
         std::uint32_t portionsCompleted = 0;
         std::uint32_t portionsCorrupt = 0;
         std::uint32_t chunksReceived = 0;
@@ -75,6 +76,13 @@ public:
     std::uint64_t WireBytesExpected() const {
         std::uint64_t total = 0;
         for (const std::vector<std::uint8_t>& portion : expectedWire) total += portion.size();
+        return total;
+    }
+    // SysEx messages the whole update puts on the wire: every framed piece is one.
+    std::uint32_t WireMessagesExpected() const {
+        std::uint32_t total = 0;
+        for (const std::vector<std::uint8_t>& portion : expectedWire)
+            for (std::uint8_t b : portion) total += b == 0xF7 ? 1u : 0u;
         return total;
     }
     bool AllPortionsReceived() const { return portionIndex >= expectedWire.size(); }

@@ -1,4 +1,5 @@
 #include "CliTestSupport.h"
+#include "SimulatedDevices.h"
 
 namespace {
 
@@ -26,9 +27,10 @@ TEST(Info, JsonDescribesAnUpdateFileWithExactlyTheAgreedKeys) {
               "{\"kind\": \"update\", \"product\": \"Pad\", \"version\": {\"major\": 1, \"minor\": 5, "
               "\"text\": \"1.05\"}, \"message\": \"Line one\\u000ALine two\", \"image_bytes\": 4, "
               "\"port\": {\"names\": [\"Pad A\", \"Pad B\"], \"ideal\": 512, \"max\": 3072, \"delay\": -5, "
-              "\"unprep_delay\": 100, \"chunks\": false}, \"mac_names\": [\"Pad Mac\", \"Pad Mac 2\"], \"portions\": [{\"bytes\": 10, \"delay\": 0, "
-              "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}, {\"bytes\": 20, \"delay\": 1500, "
-              "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": []}], \"total_sysex_bytes\": 30}\n");
+              "\"unprep_delay\": 100, \"chunks\": false, \"line_feed_ends_chunk\": true}, \"mac_names\": [\"Pad Mac\", \"Pad Mac 2\"], \"portions\": [{\"bytes\": 10, \"delay\": 0, "
+              "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": [], \"messages_cut\": 0, \"wire_messages\": 1, "
+              "\"bytes_added\": 0}, {\"bytes\": 20, \"delay\": 1500, \"messages\": 1, \"manufacturers\": [\"11\"], "
+              "\"warnings\": [], \"messages_cut\": 0, \"wire_messages\": 1, \"bytes_added\": 0}], \"total_sysex_bytes\": 30}\n");
     EXPECT_EQ(run.err, "");
 }
 
@@ -46,7 +48,7 @@ TEST(Info, JsonWritesTextsAsCodePage1252InUnicode) {
     EXPECT_NE(run.out.find("\"message\": \"\""), std::string::npos);
 }
 
-TEST(Info, JsonDescribesARawSysExFileAsOnePortionWithDefaults) {
+TEST(Info, JsonDescribesARawSysExFileAsOnePortionSentAsItStands) {
     TempDir dir;
     std::vector<std::uint8_t> bytes = SysExMessage(5);
     bytes.push_back(0x42);  // after the last F7: still part of the portion
@@ -59,8 +61,10 @@ TEST(Info, JsonDescribesARawSysExFileAsOnePortionWithDefaults) {
               0u)
         << run.out;
     EXPECT_NE(run.out.find("\"port\": {\"names\": [], \"ideal\": 1024, \"max\": 3072, \"delay\": 200, "
-                           "\"unprep_delay\": 100, \"chunks\": true}, \"mac_names\": [], \"portions\": [{\"bytes\": 6, \"delay\": 0, \"messages\": 1, "
-                            "\"manufacturers\": [\"11\"], \"warnings\": [\"1 byte outside SysEx messages\"]}], "
+                           "\"unprep_delay\": 100, \"chunks\": false, \"line_feed_ends_chunk\": false}, \"mac_names\": [], "
+                           "\"portions\": [{\"bytes\": 6, \"delay\": 0, \"messages\": 1, \"manufacturers\": [\"11\"], "
+                           "\"warnings\": [\"1 byte outside SysEx messages\"], \"messages_cut\": 0, \"wire_messages\": 1, "
+                           "\"bytes_added\": 0}], "
                            "\"total_sysex_bytes\": 6}"),
               std::string::npos)
         << run.out;
@@ -260,4 +264,35 @@ TEST(CommandLine, TheLogGoesToTheLogFileAndNeverIntoTheOutput) {
     EXPECT_NE(logText.find("SysExSender::Send(update,sender,progress)\n"), std::string::npos) << logText;
     EXPECT_EQ(run.out.find("SysExSender"), std::string::npos);
     EXPECT_EQ(run.err, "");
+}
+
+// A maker learns before shipping which messages the file's pacing settings cut and frame, and the
+// simulated device expects exactly that on the wire.
+TEST(Pack, SaysWhichMessagesTheSettingsCutAndFrame) {
+    TempDir dir;
+    std::vector<std::uint8_t> portion = SysExMessage(2000);
+    portion[1500] = 0x0A;  // past the ideal chunk size: a chunk ends here, inside the message
+    const std::vector<std::uint8_t> second = SysExMessage(40);
+    portion.insert(portion.end(), second.begin(), second.end());
+    const std::string syx = dir.Write("fw.syx", portion);
+    const std::string out = dir.File("fw.upd");
+    const CliRun run = RunMidiUpdate({"pack", "-o", out, "--product", "Pad", "--version", "1.0", "--portion", syx});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("        cut: 1 of 2 messages end up in two or more chunks and arrive framed as 3 "
+                           "messages (2 bytes added)\n"),
+              std::string::npos)
+        << run.out;
+    const CliRun json = RunMidiUpdate({"info", "--json", out});
+    EXPECT_NE(json.out.find("\"messages_cut\": 1, \"wire_messages\": 3, \"bytes_added\": 2}"), std::string::npos)
+        << json.out;
+
+    std::ifstream file(out, std::ios::binary);
+    const Update update(file);
+    EXPECT_NE(MakeFileDevice(update, update.winPort, DeviceBehaviour{})
+                  ->Report()
+                  .find("Expecting: the file's bytes in chunks of its pacing settings, each chunk framed as a SysEx "
+                        "message: 1 of its 2 messages are cut across chunks and arrive as 3, with 2 bytes added\n"),
+              std::string::npos);
+    // A raw file's messages go out as they stand: nothing is said of cuts.
+    EXPECT_EQ(RunMidiUpdate({"info", syx}).out.find("cut:"), std::string::npos);
 }

@@ -248,6 +248,36 @@ TEST(Send, AFileThatFailsToLoadSendsNothingAndExitsWithOne) {
     EXPECT_EQ(run.LastErrLine(), kBadHeaderText);
 }
 
+TEST(Send, APreviewSaysHowARawFileGoesOutAndWarnsOfAnUnendedLastMessage) {
+    TempDir dir;
+    std::vector<std::uint8_t> bytes = SysExMessage(20);
+    const std::vector<std::uint8_t> last = SysExMessage(50);
+    bytes.insert(bytes.end(), last.begin(), last.end());
+    const std::string whole = dir.Write("whole.syx", bytes);
+    bytes.resize(bytes.size() - 1);
+    const std::string cut = dir.Write("cut.syx", bytes);
+    const struct {
+        std::string path;
+        std::vector<std::string> options;
+        const char* rules;
+        bool warned;
+    } cases[] = {
+        {whole, {}, "messages as the file holds them", false},
+        {cut, {}, "messages as the file holds them", true},
+        {cut, {"--chunks", "yes"}, "chunks framed", false},  // the framing ends it
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"send", c.path, "--dry-run"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliRun run = RunMidiUpdate(args);
+        EXPECT_NE(run.out.find(std::string("unprep delay 100 ms; ") + c.rules + "\n"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("Warning:     portion #1 ends inside a SysEx message (its last 49 bytes have no "
+                               "F7)") != std::string::npos,
+                  c.warned)
+            << run.out;
+    }
+}
+
 TEST(Send, PacingOptionsReplaceTheFilesValuesForTheRun) {
     TempDir dir;
     const std::string path = dir.WriteUpdate("one.upd", OnePortion(100));

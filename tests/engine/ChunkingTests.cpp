@@ -172,6 +172,74 @@ TEST(FindChunkEnd, IdealOfZeroNeverCutsAnEmptyChunk) {
     EXPECT_EQ(Cut(Bytes(2100, 0xF7), 0, 3072), (std::vector<std::uint32_t>{1024, 1024, 52}));
 }
 
+// A message of 1100 bytes with a line feed at 1050, a message of 4104 bytes (longer than max),
+// and three messages of 10 bytes: 5234 bytes.
+Bytes MixedFirmware() {
+    Bytes data;
+    const auto message = [&](std::size_t length, std::size_t lineFeedAt) {
+        const std::size_t from = data.size();
+        data.push_back(0xF0);
+        for (std::size_t i = 1; i + 1 < length; ++i) data.push_back(static_cast<std::uint8_t>(0x10 + i % 0x60));
+        data.push_back(0xF7);
+        if (lineFeedAt != 0) data[from + lineFeedAt] = 0x0A;
+    };
+    message(1100, 1050);
+    message(4104, 0);
+    for (int i = 0; i < 3; ++i) message(10, 0);
+    return data;
+}
+
+// The data with F7 F0 put in at each of `cuts`, F7 behind a cut that is the last byte's, as
+// framing a chunk that ends inside a message does.
+Bytes WithFramingAt(const Bytes& data, std::vector<std::size_t> cuts) {
+    Bytes out;
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(from), data.begin() + static_cast<std::ptrdiff_t>(cut));
+        out.push_back(0xF7);
+        out.push_back(0xF0);
+        from = cut;
+    }
+    out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(from), data.end());
+    return out;
+}
+
+// Each kind of file puts its own bytes on the wire: a raw SysEx file exactly its own, its chunks
+// ending only at message ends (or at max inside a longer message); an update file the chunks its
+// settings cut, at line feeds too, each framed.
+TEST_F(SendChunkedTest, EachKindOfFilePutsItsOwnBytesOnTheWire) {
+    const Bytes data = MixedFirmware();
+    PortSettings framedRaw = RawSysExPortSettings();
+    framedRaw.chunks = true;  // what --chunks yes asks for
+    framedRaw.lineFeedEndsChunk = true;
+    const struct {
+        const char* kind;
+        PortSettings settings;
+        std::vector<std::uint32_t> chunks;
+        Bytes wire;
+        std::uint32_t cut, wireMessages;
+    } cases[] = {
+        {"raw", RawSysExPortSettings(), {1100, 3072, 1032, 30}, data, 1, 5},
+        {"update", DefaultPortSettings, {1051, 3072, 1081, 30}, WithFramingAt(data, {1051, 4123}), 2, 7},
+        {"raw, framed", framedRaw, {1051, 3072, 1081, 30}, WithFramingAt(data, {1051, 4123}), 2, 7},
+    };
+    for (const auto& c : cases) {
+        ScriptedPort cutter;
+        cutter.lineFeedEndsChunk = c.settings.lineFeedEndsChunk;
+        SysExPortion portion;
+        portion.data = data;
+        SysExSender::SendChunked(portion, cutter, progress);
+        EXPECT_EQ(ChunkLengths(cutter), c.chunks) << c.kind;
+        const ChunkRules rules = ChunkRulesFor(c.settings);
+        EXPECT_EQ(WireBytes(data, rules), c.wire) << c.kind;
+        const CutCount cut = CountCutMessages(data, rules);
+        EXPECT_EQ(cut.messages, 5u) << c.kind;
+        EXPECT_EQ(cut.cut, c.cut) << c.kind;
+        EXPECT_EQ(cut.wireMessages, c.wireMessages) << c.kind;
+        EXPECT_EQ(cut.bytesInserted, c.wire.size() - data.size()) << c.kind;
+    }
+}
+
 TEST(FormatByteSize, ShortTextsForByteCounts) {
     const struct {
         std::uint32_t n;

@@ -68,7 +68,7 @@ TEST(DeviceSimulator, ChecksAFileUpdateAnswersAndVanishesWhileItReboots) {
     EXPECT_LE(midi.sentAtMs.at(0), 410u);
     EXPECT_EQ(presence.open, (std::vector<bool>{true, true, false, false, true}));
     EXPECT_TRUE(device->Satisfied());
-    EXPECT_NE(device->Report().find("Received 50 of 50 bytes in 2 messages"), std::string::npos) << device->Report();
+    EXPECT_NE(device->Report().find("Received 50 of 50 bytes in 2 of 2 SysEx messages"), std::string::npos) << device->Report();
     EXPECT_FALSE(midi.InputOpen());  // closed when the run ends
     EXPECT_EQ(arrived, (std::vector<std::string>{"Received 0 of 50 bytes; portions complete: 0 of 2",
                                                  "Received 20 of 50 bytes; portions complete: 1 of 2",
@@ -137,7 +137,8 @@ TEST(DeviceSimulator, ReportsTheMessagesItIgnoredApartFromTheFirmware) {
     device->Receive(sensing.data(), sensing.size(), 300);
     EXPECT_TRUE(device->Satisfied());
     EXPECT_EQ(device->Report(),
-              "Received 20 of 20 bytes in 1 messages\n"
+              "Expecting: the file's bytes exactly as they stand, nothing added\n"
+              "Received 20 of 20 bytes in 1 of 1 SysEx messages\n"
               "Portions complete: 1 of 1, 0 corrupt; unexpected bytes: 0; Identity Requests: 0\n"
               "Ignored 48 channel messages outside SysEx: 16 x Control Change 120 (All Sound Off), "
               "16 x Control Change 64 (Sustain), 16 x Control Change 123 (All Notes Off)\n"
