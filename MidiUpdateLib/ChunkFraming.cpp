@@ -34,10 +34,18 @@ std::vector<std::uint8_t> FrameChunk(const std::uint8_t* data, std::uint32_t len
     return out;
 }
 
-ChunkRules ChunkRulesFor(const PortSettings& settings) {
+ChunkRules MakeChunkRules(std::int32_t ideal, std::int32_t max, bool wholeMessages, bool frame) {
     // Compared as unsigned like every length here; a negative max lets chunks grow to a message end.
-    return {UsableIdealChunkSize(settings.ideal), static_cast<std::uint32_t>(settings.max),
-            settings.lineFeedEndsChunk, settings.chunks};
+    return {UsableIdealChunkSize(ideal), wholeMessages ? UINT32_MAX : static_cast<std::uint32_t>(max),
+            !wholeMessages, frame};
+}
+
+ChunkRules ChunkRulesFor(const PortSettings& settings) {
+    return MakeChunkRules(settings.ideal, settings.max, settings.wholeMessages, settings.chunks);
+}
+
+const std::uint8_t* NextChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end, const ChunkRules& rules) {
+    return FindChunkEnd(cursor, end, rules.ideal, rules.max, rules.lineFeedEndsChunk);
 }
 
 namespace {
@@ -48,7 +56,7 @@ void ForEachChunk(const std::vector<std::uint8_t>& data, const ChunkRules& rules
     const std::uint8_t* cursor = data.data();
     const std::uint8_t* const end = cursor + data.size();
     while (cursor != end) {
-        const std::uint8_t* chunkEnd = FindChunkEnd(cursor, end, rules.ideal, rules.max, rules.lineFeedEndsChunk);
+        const std::uint8_t* chunkEnd = NextChunkEnd(cursor, end, rules);
         chunk(cursor, chunkEnd);
         cursor = chunkEnd;
     }

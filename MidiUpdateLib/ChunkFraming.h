@@ -20,14 +20,18 @@ std::uint32_t UsableIdealChunkSize(std::int32_t ideal);
 const std::uint8_t* FindChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end,
                                  std::uint32_t ideal, std::uint32_t max, bool lineFeedEndsChunk = true);
 
-// How a port with `settings` cuts and frames a portion, as the sender and the port apply it.
+// How a port cuts and frames a portion, as the sender and the port apply it.
 struct ChunkRules {
     std::uint32_t ideal;
     std::uint32_t max;
     bool lineFeedEndsChunk;
     bool frame;
 };
+// The rules of a port's values: `wholeMessages` lifts max and keeps line feeds inside chunks, so
+// that a chunk ends only where a message does.
+ChunkRules MakeChunkRules(std::int32_t ideal, std::int32_t max, bool wholeMessages, bool frame);
 ChunkRules ChunkRulesFor(const PortSettings& settings);
+const std::uint8_t* NextChunkEnd(const std::uint8_t* cursor, const std::uint8_t* end, const ChunkRules& rules);
 
 // The bytes a port with these rules puts on the wire for `data`: every chunk as cut, framed.
 std::vector<std::uint8_t> WireBytes(const std::vector<std::uint8_t>& data, const ChunkRules& rules);

@@ -36,8 +36,8 @@ public:
 
     virtual std::int32_t GetIdealChunkSize() = 0;
     virtual std::int32_t GetMaxChunkSize() = 0;
-    // Whether a line feed ends a chunk as an F7 does (the port's `lineFeedEndsChunk` setting).
-    virtual bool LineFeedEndsChunk() { return true; }
+    // Whether chunks end only at message ends (the port's `wholeMessages` setting).
+    virtual bool SendsWholeMessages() { return false; }
     // True when the port can send now; an implementation may try to connect first.
     virtual bool IsConnected() = 0;
     virtual void AskForPort() {}

@@ -10,7 +10,7 @@ const PortSettings DefaultPortSettings{};
 PortSettings RawSysExPortSettings() {
     PortSettings settings = DefaultPortSettings;
     settings.chunks = false;
-    settings.lineFeedEndsChunk = false;
+    settings.wholeMessages = true;
     return settings;
 }
 

@@ -12,15 +12,16 @@ struct PortSettings {
     std::int32_t delay = 200;     // ms: pause after each chunk the output accepted
     std::int32_t unprepDelay = 100;  // ms: pause after each chunk's output buffer was released
     bool chunks = true;           // frame every chunk as one complete SysEx message
-    // A line feed (0x0A) ends a chunk as an F7 does. An update file's makers rely on it (with the
-    // framing above it is their format's contract with their devices); a raw SysEx file, which
-    // carries no settings, sets it off with `chunks`, so that its messages go out as the file
-    // holds them. Not a record key: only the kind of file decides it.
-    bool lineFeedEndsChunk = true;
+    // Chunks end only at message ends: no line feed (0x0A) ends one, and a message longer than
+    // `max` goes out whole. Off for an update file, whose makers rely on its cutting and framing
+    // (their format's contract with their devices); on, with `chunks` off, for a raw SysEx file,
+    // which can come from any maker and goes out as its own messages. Not a record key: only the
+    // kind of file decides it.
+    bool wholeMessages = false;
 };
 
 // The settings a raw SysEx file is sent with: the defaults, except that nothing is inserted and a
-// chunk ends only at a message end (or at `max` inside a longer message).
+// chunk ends only at a message end.
 PortSettings RawSysExPortSettings();
 
 // The built-in defaults, copied into every new Update before a file is read.

@@ -113,10 +113,8 @@ bool SimpleSysExSender::Send(const SysExPortion& portion, UpdateProgress& progre
 bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
                               UpdateProgress& progress) {
     LogMessage("%s(portion,port,progress)\n", "SysExSender::SendChunked");
-    const std::uint32_t ideal = UsableIdealChunkSize(port.GetIdealChunkSize());
-    // Compared as unsigned like every length here; a negative max lets chunks grow to a message end.
-    const std::uint32_t max = static_cast<std::uint32_t>(port.GetMaxChunkSize());
-    const bool lineFeedEndsChunk = port.LineFeedEndsChunk();
+    const ChunkRules rules =
+        MakeChunkRules(port.GetIdealChunkSize(), port.GetMaxChunkSize(), port.SendsWholeMessages(), false);
 
     const std::uint8_t* const start = portion.data.data();
     const std::uint8_t* const end = start + portion.data.size();
@@ -125,7 +123,7 @@ bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
     std::uint32_t sent = 0;
 
     while (cursor != end) {
-        const std::uint8_t* const chunkEnd = FindChunkEnd(cursor, end, ideal, max, lineFeedEndsChunk);
+        const std::uint8_t* const chunkEnd = NextChunkEnd(cursor, end, rules);
         if (cursor == start) {
             progress.ProgressIndeterminate();
         } else {

@@ -118,7 +118,7 @@ std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, st
 
 std::string ChunkRulesText(const PortSettings& settings) {
     if (settings.chunks) return "chunks framed";
-    return settings.lineFeedEndsChunk ? "chunks as cut" : "messages as the file holds them";
+    return settings.wholeMessages ? "messages as the file holds them" : "chunks as cut";
 }
 
 void PrintIndented(std::ostream& out, const std::string& text) {

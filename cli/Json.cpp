@@ -79,7 +79,7 @@ std::string UpdateInfoJson(const Update& update) {
            ", \"delay\": " + std::to_string(port.delay) +
            ", \"unprep_delay\": " + std::to_string(port.unprepDelay) +
            ", \"chunks\": " + (port.chunks ? "true" : "false") +
-           ", \"line_feed_ends_chunk\": " + (port.lineFeedEndsChunk ? "true" : "false") + "}" +
+           ", \"whole_messages\": " + (port.wholeMessages ? "true" : "false") + "}" +
            ", \"mac_names\": [" + macNames + "]" +
            ", \"portions\": [" + portions + "]" +
            ", \"total_sysex_bytes\": " + std::to_string(TotalSysExSize(update)) + "}";

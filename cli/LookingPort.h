@@ -17,7 +17,7 @@ public:
 
     std::int32_t GetIdealChunkSize() override { return port->GetIdealChunkSize(); }
     std::int32_t GetMaxChunkSize() override { return port->GetMaxChunkSize(); }
-    bool LineFeedEndsChunk() override { return port->LineFeedEndsChunk(); }
+    bool SendsWholeMessages() override { return port->SendsWholeMessages(); }
     bool IsConnected() override;
     void AskForPort() override { port->AskForPort(); }
     void Disconnect() override { port->Disconnect(); }

@@ -116,7 +116,7 @@ struct PacingOverrides {
             settings.chunks = *chunks;
             // Framing asks for the update file's rules whole: a raw file's chunks then end at
             // line feeds too, as a device made for those rules expects.
-            if (*chunks) settings.lineFeedEndsChunk = true;
+            if (*chunks) settings.wholeMessages = false;
         }
     }
 };

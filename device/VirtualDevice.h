@@ -18,7 +18,7 @@ public:
 
     std::int32_t GetIdealChunkSize() override;
     std::int32_t GetMaxChunkSize() override;
-    bool LineFeedEndsChunk() override { return settings.lineFeedEndsChunk; }
+    bool SendsWholeMessages() override { return settings.wholeMessages; }
     bool IsConnected() override;
     void Disconnect() override;
     void Send(const std::uint8_t* data, std::uint32_t length) override;

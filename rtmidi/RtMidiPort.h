@@ -47,7 +47,7 @@ public:
 
     std::int32_t GetIdealChunkSize() override { return settings.ideal; }
     std::int32_t GetMaxChunkSize() override { return settings.max; }
-    bool LineFeedEndsChunk() override { return settings.lineFeedEndsChunk; }
+    bool SendsWholeMessages() override { return settings.wholeMessages; }
     // Opens the device's ports when they are closed; true when the output is open and the device
     // is still listed (a device that went away is closed, and looked for again).
     bool IsConnected() override;

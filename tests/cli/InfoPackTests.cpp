@@ -27,7 +27,7 @@ TEST(Info, JsonDescribesAnUpdateFileWithExactlyTheAgreedKeys) {
               "{\"kind\": \"update\", \"product\": \"Pad\", \"version\": {\"major\": 1, \"minor\": 5, "
               "\"text\": \"1.05\"}, \"message\": \"Line one\\u000ALine two\", \"image_bytes\": 4, "
               "\"port\": {\"names\": [\"Pad A\", \"Pad B\"], \"ideal\": 512, \"max\": 3072, \"delay\": -5, "
-              "\"unprep_delay\": 100, \"chunks\": false, \"line_feed_ends_chunk\": true}, \"mac_names\": [\"Pad Mac\", \"Pad Mac 2\"], \"portions\": [{\"bytes\": 10, \"delay\": 0, "
+              "\"unprep_delay\": 100, \"chunks\": false, \"whole_messages\": false}, \"mac_names\": [\"Pad Mac\", \"Pad Mac 2\"], \"portions\": [{\"bytes\": 10, \"delay\": 0, "
               "\"messages\": 1, \"manufacturers\": [\"11\"], \"warnings\": [], \"messages_cut\": 0, \"wire_messages\": 1, "
               "\"bytes_added\": 0}, {\"bytes\": 20, \"delay\": 1500, \"messages\": 1, \"manufacturers\": [\"11\"], "
               "\"warnings\": [], \"messages_cut\": 0, \"wire_messages\": 1, \"bytes_added\": 0}], \"total_sysex_bytes\": 30}\n");
@@ -61,7 +61,7 @@ TEST(Info, JsonDescribesARawSysExFileAsOnePortionSentAsItStands) {
               0u)
         << run.out;
     EXPECT_NE(run.out.find("\"port\": {\"names\": [], \"ideal\": 1024, \"max\": 3072, \"delay\": 200, "
-                           "\"unprep_delay\": 100, \"chunks\": false, \"line_feed_ends_chunk\": false}, \"mac_names\": [], "
+                           "\"unprep_delay\": 100, \"chunks\": false, \"whole_messages\": true}, \"mac_names\": [], "
                            "\"portions\": [{\"bytes\": 6, \"delay\": 0, \"messages\": 1, \"manufacturers\": [\"11\"], "
                            "\"warnings\": [\"1 byte outside SysEx messages\"], \"messages_cut\": 0, \"wire_messages\": 1, "
                            "\"bytes_added\": 0}], "

@@ -205,13 +205,13 @@ Bytes WithFramingAt(const Bytes& data, std::vector<std::size_t> cuts) {
 }
 
 // Each kind of file puts its own bytes on the wire: a raw SysEx file exactly its own, its chunks
-// ending only at message ends (or at max inside a longer message); an update file the chunks its
-// settings cut, at line feeds too, each framed.
+// ending only at message ends (a message longer than max is a chunk of its own); an update file
+// the chunks its settings cut, at line feeds too, each framed.
 TEST_F(SendChunkedTest, EachKindOfFilePutsItsOwnBytesOnTheWire) {
     const Bytes data = MixedFirmware();
     PortSettings framedRaw = RawSysExPortSettings();
     framedRaw.chunks = true;  // what --chunks yes asks for
-    framedRaw.lineFeedEndsChunk = true;
+    framedRaw.wholeMessages = false;
     const struct {
         const char* kind;
         PortSettings settings;
@@ -219,13 +219,13 @@ TEST_F(SendChunkedTest, EachKindOfFilePutsItsOwnBytesOnTheWire) {
         Bytes wire;
         std::uint32_t cut, wireMessages;
     } cases[] = {
-        {"raw", RawSysExPortSettings(), {1100, 3072, 1032, 30}, data, 1, 5},
+        {"raw", RawSysExPortSettings(), {1100, 4104, 30}, data, 0, 5},
         {"update", DefaultPortSettings, {1051, 3072, 1081, 30}, WithFramingAt(data, {1051, 4123}), 2, 7},
         {"raw, framed", framedRaw, {1051, 3072, 1081, 30}, WithFramingAt(data, {1051, 4123}), 2, 7},
     };
     for (const auto& c : cases) {
         ScriptedPort cutter;
-        cutter.lineFeedEndsChunk = c.settings.lineFeedEndsChunk;
+        cutter.wholeMessages = c.settings.wholeMessages;
         SysExPortion portion;
         portion.data = data;
         SysExSender::SendChunked(portion, cutter, progress);

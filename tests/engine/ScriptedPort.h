@@ -34,7 +34,7 @@ class ScriptedPort : public MidiPort {
 public:
     std::int32_t ideal = 1024;
     std::int32_t max = 3072;
-    bool lineFeedEndsChunk = true;
+    bool wholeMessages = false;
     // Answers of IsConnected in order; once used up, `connectedAfterScript`.
     std::deque<bool> connectedScript;
     bool connectedAfterScript = true;
@@ -62,7 +62,7 @@ public:
 
     std::int32_t GetIdealChunkSize() override { return ideal; }
     std::int32_t GetMaxChunkSize() override { return max; }
-    bool LineFeedEndsChunk() override { return lineFeedEndsChunk; }
+    bool SendsWholeMessages() override { return wholeMessages; }
     bool IsConnected() override {
         ++isConnectedCalls;
         if (connectedScript.empty()) return connectedAfterScript;

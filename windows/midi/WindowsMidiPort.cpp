@@ -41,7 +41,7 @@ WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
       delay(settings.delay),
       unprepDelay(settings.unprepDelay),
       chunks(settings.chunks),
-      lineFeedEndsChunk(settings.lineFeedEndsChunk),
+      wholeMessages(settings.wholeMessages),
       inputBlocks(kInputBuffers * kInputBufferSize) {
     std::memset(inputHeaders, 0, sizeof(inputHeaders));
     // The pauses between chunks are sleeps: at the system's default timer resolution each may

@@ -22,7 +22,7 @@ public:
 
     std::int32_t GetIdealChunkSize() override;
     std::int32_t GetMaxChunkSize() override;
-    bool LineFeedEndsChunk() override { return lineFeedEndsChunk; }
+    bool SendsWholeMessages() override { return wholeMessages; }
     // Connects first when no output is open; true when the output device is open and present.
     bool IsConnected() override;
     // Asks about each output device in turn and adds the first one the user accepts to the names.
@@ -65,7 +65,7 @@ private:
     std::int32_t delay;
     std::int32_t unprepDelay;
     bool chunks;
-    bool lineFeedEndsChunk;
+    bool wholeMessages;
     std::vector<char> inputBlocks;  // kInputBuffers blocks of kInputBufferSize bytes
     MIDIHDR inputHeaders[kInputBuffers];
     HMIDIOUT outHandle = nullptr;
