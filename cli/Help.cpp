@@ -114,6 +114,10 @@ const CommandText kCommands[] = {
      "                       {\"event\": \"verdict\", \"verdict\": ..., \"exit\": N}\n"
      "  --ideal, --max, --delay, --unprep-delay, --chunks\n"
      "                       replace the file's pacing values for this run (see pack's help)\n"
+     "\n"
+     "An update file goes out as its settings cut and frame it (info says which messages that\n"
+     "cuts). A raw SysEx file goes out exactly as it holds its messages: chunks end only at\n"
+     "message ends and nothing is added; --chunks yes sends it by an update file's rules.\n"
      "  --api NAME           the MIDI system: alsa, jack or coremidi; default the first available\n"},
     {"ports", "midiupdate ports [--api alsa|jack|coremidi]\n",
      "Lists the MIDI output and input ports as the port search sees them: id, name, and whether\n"
