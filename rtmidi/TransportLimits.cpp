@@ -26,7 +26,11 @@ TransportLimits MidiSystemLimits(const std::string& system) {
         // cycle empties into a port buffer of its own size, and drops without a word a message
         // the ring cannot hold. Parts of 4 KB stay well inside both, and inside what JACK's raw
         // MIDI backend takes in one event; at most 8 KB waiting, and 160 bytes a millisecond is
-        // slower than the slowest cycle drains them.
+        // slower than the slowest cycle drains them. Bridges to ALSA hardware pass less: they make
+        // only the first message of an event an ALSA event; jackd's sequencer backend keeps the
+        // first 1 KB of a SysEx message and loses its later parts, and a2jmidid drops every event
+        // longer than 16 bytes. Long SysEx reaches hardware only over a raw MIDI backend, or
+        // through the ALSA sequencer directly.
         limits.wholeMessages = true;
         limits.maxPieceBytes = 4096;
         limits.queueBytes = 8192;
