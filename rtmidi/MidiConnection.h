@@ -8,30 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "TransportLimits.h"
+
 // Receives what arrives on an open input, one message (or piece of a long SysEx) at a time, on the
 // MIDI system's own thread.
 class MidiInputHandler {
 public:
     virtual ~MidiInputHandler() = default;
     virtual void OnMidiInput(const std::uint8_t* data, std::size_t length) = 0;
-};
-
-// How much a MIDI system carries without dropping anything. A long SysEx message is handed over
-// in pieces of at most `maxPieceBytes`, and no more than `queueBytes` may wait in the system at a
-// time, which it takes away at no less than `drainBytesPerMs`. A new connection carries data only
-// after `settleMs`.
-struct TransportLimits {
-    std::size_t maxPieceBytes = 1024;
-    std::size_t queueBytes = 8192;
-    double drainBytesPerMs = 160.0;
-    // After an output is opened, how long until the system really delivers through it.
-    std::uint32_t settleMs = 0;
-    // The system parses what it is handed into events and passes on only whole ones (RtMidi over
-    // the ALSA sequencer): a SysEx event ends at an F7 or when its buffer, as large as the longest
-    // piece so far, is full. Bytes left over are kept back and the piece is reported as refused.
-    // So every piece ends at an F7 or is exactly maxPieceBytes long, and the short end of a chunk
-    // inside a message waits for the next chunk. Systems that carry raw bytes keep this off.
-    bool encodesEvents = false;
 };
 
 class MidiConnection {

@@ -26,6 +26,21 @@ bool IsIdentityReply(const std::vector<std::uint8_t>& message) {
            message[4] == 0x02;
 }
 
+// Data bytes after a status byte other than SysEx: two for most channel messages, one for
+// program change and channel pressure; the system common messages as MIDI defines them.
+std::size_t DataBytesAfter(std::uint8_t status) {
+    if (status < 0xF0) {
+        const std::uint8_t kind = status & 0xF0;
+        return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
+    }
+    switch (status) {
+        case 0xF1:
+        case 0xF3: return 1;
+        case 0xF2: return 2;
+        default: return 0;
+    }
+}
+
 }  // namespace
 
 void PiecePacer::Admit(std::size_t bytes) {
@@ -50,17 +65,11 @@ double PiecePacer::Backlog() {
 }
 
 std::vector<std::vector<std::uint8_t>> SplitIntoPieces(const std::vector<std::uint8_t>& message,
-                                                       std::size_t maxPiece, bool atMessageEnds) {
+                                                       std::size_t maxPiece) {
     std::vector<std::vector<std::uint8_t>> pieces;
     if (maxPiece == 0) maxPiece = message.size();
     for (std::size_t at = 0; at < message.size();) {
-        std::size_t end = std::min(message.size(), at + maxPiece);
-        if (atMessageEnds) {
-            const auto first = message.begin() + static_cast<std::ptrdiff_t>(at);
-            const auto last = message.begin() + static_cast<std::ptrdiff_t>(end);
-            const auto messageEnd = std::find(first, last, std::uint8_t{0xF7});
-            if (messageEnd != last) end = static_cast<std::size_t>(messageEnd - message.begin()) + 1;
-        }
+        const std::size_t end = std::min(message.size(), at + maxPiece);
         pieces.emplace_back(message.begin() + static_cast<std::ptrdiff_t>(at),
                             message.begin() + static_cast<std::ptrdiff_t>(end));
         at = end;
@@ -68,11 +77,77 @@ std::vector<std::vector<std::uint8_t>> SplitIntoPieces(const std::vector<std::ui
     return pieces;
 }
 
+std::size_t MessageCutter::Add(const std::uint8_t* data, std::size_t length, Pieces& pieces) {
+    std::size_t stray = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const std::uint8_t b = data[i];
+        if (b >= 0xF8) {
+            pieces.push_back({b});
+            continue;
+        }
+        if (inSysEx) {
+            if (b < 0x80 || b == 0xF7) {
+                held.push_back(b);
+                if (b == 0xF7) {
+                    inSysEx = false;
+                    Flush(pieces);
+                } else if (maxPiece != 0 && held.size() == maxPiece) {
+                    Flush(pieces);
+                }
+                continue;
+            }
+            inSysEx = false;  // cut short by the status byte below
+        }
+        if (b < 0x80) {
+            if (held.empty()) {
+                if (runningStatus == 0) {
+                    ++stray;
+                    continue;
+                }
+                held.push_back(runningStatus);
+                dataWanted = DataBytesAfter(runningStatus);
+            }
+            held.push_back(b);
+            if (--dataWanted == 0) Flush(pieces);
+            continue;
+        }
+        Flush(pieces);
+        held.push_back(b);
+        if (b == 0xF0) {
+            inSysEx = true;
+            runningStatus = 0;
+            continue;
+        }
+        // System common messages end running status; a channel message starts it.
+        runningStatus = b < 0xF0 ? b : 0;
+        dataWanted = DataBytesAfter(b);
+        if (dataWanted == 0) Flush(pieces);
+    }
+    return stray;
+}
+
+std::vector<std::uint8_t> MessageCutter::TakeHeld() {
+    std::vector<std::uint8_t> taken;
+    taken.swap(held);
+    inSysEx = false;
+    runningStatus = 0;
+    dataWanted = 0;
+    return taken;
+}
+
+void MessageCutter::Flush(Pieces& pieces) {
+    if (held.empty()) return;
+    pieces.push_back(std::move(held));
+    held.clear();
+}
+
 RtMidiPort::RtMidiPort(std::unique_ptr<MidiConnection> midiConnection, const PortSettings& portSettings)
     : connection(std::move(midiConnection)),
       settings(portSettings),
       pacing{portSettings.delay, portSettings.unprepDelay},
-      pacer(connection->Limits()) {
+      limits(connection->Limits()),
+      pacer(limits),
+      cutter(limits.maxPieceBytes) {
     // Every completed message also reaches a waiting Query.
     assembler.onComplete = &RtMidiPort::MessageComplete;
     assembler.context = this;
@@ -115,8 +190,7 @@ void RtMidiPort::Connect() {
         } else if (connection->OpenOutput(static_cast<unsigned>(out))) {
             outputName = outputs[static_cast<std::size_t>(out)];
             LogMessage("%s: output '%s'\n", "RtMidiPort::Connect", outputName.c_str());
-            const std::uint32_t settle = connection->Limits().settleMs;
-            if (settle != 0) SleepMs(settle);
+            if (limits.settleMs != 0) SleepMs(limits.settleMs);
         }
     }
     if (!connection->InputOpen()) {
@@ -161,43 +235,33 @@ void RtMidiPort::Disconnect() {
 }
 
 bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
-    const TransportLimits limits = connection->Limits();
-    std::vector<std::uint8_t> bytes;
-    bytes.swap(heldTail);
-    bytes.insert(bytes.end(), framed.begin(), framed.end());
-    std::vector<std::vector<std::uint8_t>> pieces =
-        SplitIntoPieces(bytes, limits.maxPieceBytes, limits.encodesEvents);
-
-    // A system that encodes events cannot pass on the end of a message cut short by the chunk (only
-    // possible with `chunks` off): it waits for the rest of its message in the next chunk.
-    std::vector<std::uint8_t> tail;
-    if (limits.encodesEvents && !pieces.empty()) {
-        const std::vector<std::uint8_t>& last = pieces.back();
-        const bool whole =
-            last.back() == 0xF7 || (limits.maxPieceBytes != 0 && last.size() == limits.maxPieceBytes);
-        if (!whole) {
-            tail = std::move(pieces.back());
-            pieces.pop_back();
-        }
+    MessageCutter::Pieces pieces;
+    if (!limits.wholeMessages) {
+        pieces = SplitIntoPieces(framed, limits.maxPieceBytes);
+    } else if (const std::size_t stray = cutter.Add(framed.data(), framed.size(), pieces)) {
+        NoteSendFailure();
+        LogMessage("%s: %u bytes belong to no message (no status byte before them); not sent\n",
+                   "RtMidiPort::Send", static_cast<unsigned>(stray));
     }
     for (const std::vector<std::uint8_t>& piece : pieces) {
         pacer.Admit(piece.size());
-        // A refused piece breaks the chunk: its tail is not kept, it would join the wrong bytes.
-        if (!connection->SendMessage(piece.data(), piece.size())) return false;
+        if (!connection->SendMessage(piece.data(), piece.size())) {
+            // A refused piece breaks the chunk: what is held would join the wrong bytes.
+            cutter.TakeHeld();
+            return false;
+        }
     }
-    if (!tail.empty())
+    if (!cutter.Held().empty())
         LogMessage("%s: %u bytes wait for the rest of their message\n", "RtMidiPort::Send",
-                   static_cast<unsigned>(tail.size()));
-    heldTail = std::move(tail);
+                   static_cast<unsigned>(cutter.Held().size()));
     return true;
 }
 
 // Before the port closes or asks the device, held bytes go out as they are: whatever the system
 // does with them, they must not count as sent unless it took them.
 void RtMidiPort::HandOverHeldTail() {
-    if (heldTail.empty()) return;
-    std::vector<std::uint8_t> tail;
-    tail.swap(heldTail);
+    const std::vector<std::uint8_t> tail = cutter.TakeHeld();
+    if (tail.empty()) return;
     if (connection->OutputOpen()) {
         pacer.Admit(tail.size());
         if (connection->SendMessage(tail.data(), tail.size())) return;

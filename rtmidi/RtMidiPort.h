@@ -32,11 +32,37 @@ private:
     std::uint64_t lastMs = 0;
 };
 
-// Cuts one framed chunk into pieces of at most `maxPiece` bytes (a piece of 0 means no limit). With
-// `atMessageEnds` a piece also ends after every F7, so each piece is either exactly `maxPiece`
-// long or ends a message, except perhaps the last.
+// Cuts one framed chunk into pieces of at most `maxPiece` bytes (a piece of 0 means no limit),
+// wherever that falls: for a system that carries a raw byte stream.
 std::vector<std::vector<std::uint8_t>> SplitIntoPieces(const std::vector<std::uint8_t>& message,
-                                                       std::size_t maxPiece, bool atMessageEnds = false);
+                                                       std::size_t maxPiece);
+
+// Cuts a stream of MIDI bytes, chunk after chunk, into the pieces a system that takes only whole
+// messages accepts (see TransportLimits::wholeMessages). A real-time byte goes at once, also from
+// inside a message. A message that another status byte cuts short goes as far as it came, for the
+// system to take or refuse.
+class MessageCutter {
+public:
+    using Pieces = std::vector<std::vector<std::uint8_t>>;
+    explicit MessageCutter(std::size_t maxPiece) : maxPiece(maxPiece) {}
+    // Adds to `pieces` what `data` completes and keeps what it leaves incomplete. Returns how many
+    // data bytes belonged to no message (no status byte before them): those cannot be handed
+    // over and are dropped.
+    std::size_t Add(const std::uint8_t* data, std::size_t length, Pieces& pieces);
+    // The bytes of the message not complete yet.
+    const std::vector<std::uint8_t>& Held() const { return held; }
+    // Takes the held bytes away and starts afresh, as at the start of a stream.
+    std::vector<std::uint8_t> TakeHeld();
+
+private:
+    void Flush(Pieces& pieces);
+
+    std::size_t maxPiece;
+    std::vector<std::uint8_t> held;
+    bool inSysEx = false;
+    std::uint8_t runningStatus = 0;
+    std::size_t dataWanted = 0;
+};
 
 class RtMidiPort : public MidiPort, private MidiInputHandler {
 public:
@@ -74,13 +100,14 @@ private:
     std::unique_ptr<MidiConnection> connection;
     PortSettings settings;
     ChunkPacing pacing;
+    TransportLimits limits;
     PiecePacer pacer;
     std::string outputName;
     std::string inputName;
     bool inputMissingLogged = false;
-    // The end of the last chunk, inside a message and shorter than a piece, that a system which
-    // encodes events could not pass on yet: it goes out in front of the next chunk.
-    std::vector<std::uint8_t> heldTail;
+    // For a system that takes whole messages: it holds the end of the last chunk, inside a message,
+    // until the next chunk completes it.
+    MessageCutter cutter;
 
     // Messages completed while a Query waits, so that none is lost between two looks.
     std::mutex inboxLock;

@@ -96,13 +96,13 @@ bool WebMidiConnection::SendMessage(const std::uint8_t* data, std::size_t length
 TransportLimits WebMidiConnection::Limits() const {
     TransportLimits limits;
     // The browser takes a whole message in one call and queues it itself, so the only pauses are
-    // those the update prescribes. It refuses a part of a message, which is what encoding events
-    // means to the port: every piece handed over ends at an F7, and the end of a chunk inside a
-    // message waits for the rest of it.
+    // those the update prescribes. It refuses a part of a message and running status: the port
+    // hands over whole messages, never cut, and the end of a chunk inside a message waits for the
+    // rest of it.
     limits.maxPieceBytes = 0;
     limits.queueBytes = 0;
     limits.drainBytesPerMs = 0;
-    limits.encodesEvents = true;
+    limits.wholeMessages = true;
     return limits;
 }
 

@@ -70,16 +70,6 @@ Bytes Messages(std::initializer_list<std::size_t> lengths) {
     return all;
 }
 
-// What RtMidi's ALSA output takes: pieces of 256 bytes, paced for a cable.
-TransportLimits AlsaLimits() {
-    TransportLimits limits;
-    limits.maxPieceBytes = 256;
-    limits.queueBytes = 4096;
-    limits.drainBytesPerMs = 3.125;
-    limits.encodesEvents = true;
-    return limits;
-}
-
 PortSettings Pacing(bool chunks, std::int32_t ideal, std::int32_t max) {
     PortSettings s = Settings({"Pad"}, 20, 10);
     s.chunks = chunks;
@@ -88,16 +78,26 @@ PortSettings Pacing(bool chunks, std::int32_t ideal, std::int32_t max) {
     return s;
 }
 
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Hands a portion to the port chunk by chunk as an update run does, and closes the port after it.
-void SendPortion(RtMidiPort& port, const Bytes& portion, const PortSettings& s) {
+// Returns the chunks as framed for the port: what should reach the device.
+Bytes SendPortion(RtMidiPort& port, const Bytes& portion, const PortSettings& s) {
+    Bytes framed;
     const std::uint8_t* const end = portion.data() + portion.size();
     for (const std::uint8_t* at = portion.data(); at != end;) {
         const std::uint8_t* const chunkEnd =
             FindChunkEnd(at, end, static_cast<std::uint32_t>(s.ideal), static_cast<std::uint32_t>(s.max));
-        port.Send(at, static_cast<std::uint32_t>(chunkEnd - at));
+        const auto length = static_cast<std::uint32_t>(chunkEnd - at);
+        port.Send(at, length);
+        framed = framed + FrameChunk(at, length, s.chunks);
         at = chunkEnd;
     }
     port.Disconnect();
+    return framed;
 }
 
 using RtMidiPortConnection = PortFixture;
@@ -242,33 +242,69 @@ TEST_F(RtMidiPortSending, AnUpdateRunOverTheFakeSystemPutsEveryByteOnTheWire) {
     EXPECT_EQ(midi->Wire(), portion.data);
 }
 
-TEST_F(RtMidiPortSending, OverAlsaEveryByteArrivesInOrderWhereverChunksAndMessagesEnd) {
+// Over each system, modelled as released RtMidi takes what it is sent and as the system passes it
+// on, every chunk shape arrives as sent, with nothing refused or lost.
+TEST_F(RtMidiPortSending, OverEverySystemEveryByteArrivesWhereverChunksAndMessagesEnd) {
+    struct System {
+        const char* name;
+        FakeConnection::Model model;
+    };
+    const System systems[] = {{"alsa", FakeConnection::Model::Alsa},
+                              {"jack", FakeConnection::Model::Jack},
+                              {"coremidi", FakeConnection::Model::CoreMidi}};
+    const Bytes note = {0x90, 0x40, 0x7F};
+    const Bytes program = {0xC0, 0x05};
+    const Bytes clock = {0xF8};
     struct Case {
         const char* name;
         std::vector<Bytes> portions;
         PortSettings settings;
+        Bytes arrives;  // when it differs from what the port was handed
     };
     const Case cases[] = {
+        {"chunks framed by the port", {Bytes(900, 0x33)}, Pacing(true, 300, 300), {}},
+        {"two messages in one chunk", {Messages({40, 60})}, Pacing(true, 1000, 1000), {}},
         {"several messages in one chunk", {Messages({50, 50, 50, 50, 50, 50, 50, 50, 50, 50})},
-         Pacing(true, 500, 500)},
-        {"messages longer than a piece, one a chunk", {Messages({600, 513, 257})}, Pacing(true, 1, 4096)},
-        {"700- and 300-byte messages", {Messages({700, 300, 700, 300}), Messages({700, 300, 700})},
-         Pacing(true, 1000, 1024)},
-        {"chunks off, messages longer than the chunk", {Messages({700, 700, 300})}, Pacing(false, 300, 300)},
+         Pacing(true, 500, 500), {}},
+        {"chunks that start inside a message and hold others", {Messages({300, 450, 200, 100})},
+         Pacing(false, 400, 400), {}},
+        {"a chunk that ends inside a message, the rest in the next", {Messages({700})}, Pacing(false, 500, 500), {}},
+        {"messages longer than a piece, one a chunk", {Messages({600, 513, 257})}, Pacing(true, 1, 4096), {}},
+        {"a message longer than a piece and a packet", {Messages({70000})}, Pacing(true, 80000, 80000), {}},
+        {"700- and 300-byte messages in two portions", {Messages({700, 300, 700, 300}), Messages({700, 300, 700})},
+         Pacing(true, 1000, 1024), {}},
+        {"chunks off, messages longer than the chunk", {Messages({700, 700, 300})}, Pacing(false, 300, 300), {}},
+        {"short messages and a clock between SysEx, cut inside them",
+         {Messages({100}) + note + program + clock + Messages({600})}, Pacing(false, 101, 101), {}},
+        {"running status between SysEx", {Messages({20}) + note + Bytes{0x41, 0x7F} + Messages({20})},
+         Pacing(false, 1000, 1000), Messages({20}) + note + Bytes{0x90, 0x41, 0x7F} + Messages({20})},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Make(c.settings, AlsaLimits());
-        midi->alsaEncoder = true;
-        Bytes all;
-        for (const Bytes& portion : c.portions) {
-            ASSERT_TRUE(port->IsConnected());
-            SendPortion(*port, portion, c.settings);
-            all.insert(all.end(), portion.begin(), portion.end());
+    for (const System& system : systems) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(system.name) + ": " + c.name);
+            Make(c.settings, MidiSystemLimits(system.name));
+            midi->model = system.model;
+            Bytes handed;
+            for (const Bytes& portion : c.portions) {
+                ASSERT_TRUE(port->IsConnected());
+                handed = handed + SendPortion(*port, portion, c.settings);
+            }
+            EXPECT_EQ(midi->Delivered(), c.arrives.empty() ? handed : c.arrives);
+            EXPECT_TRUE(midi->lost.empty()) << midi->lost.size() << " messages lost, the first "
+                                            << midi->lost.front().size() << " bytes";
+            EXPECT_EQ(port->SendFailures(), 0u);
         }
-        EXPECT_EQ(midi->Delivered(), all);
-        EXPECT_EQ(port->SendFailures(), 0u);
     }
+}
+
+// Bytes that cannot make a message are not handed over as if they did, and count as not sent.
+TEST_F(RtMidiPortSending, BytesOfNoMessageAreNotSentAndCountAsFailures) {
+    Make(Pacing(false, 1000, 1000), MidiSystemLimits("coremidi"));
+    midi->model = FakeConnection::Model::CoreMidi;
+    const Bytes stray = Bytes{0x11, 0x12, 0x13, 0x14} + Messages({10});
+    port->Send(stray.data(), static_cast<std::uint32_t>(stray.size()));
+    EXPECT_EQ(midi->sent, (std::vector<Bytes>{Messages({10})}));
+    EXPECT_EQ(port->SendFailures(), 1u);
 }
 
 // Bytes that end inside a message wait for the rest of it; closing the port or asking the device
@@ -277,21 +313,21 @@ TEST_F(RtMidiPortSending, BytesHeldAtTheEndOfAPortionGoOutWhenThePortClosesOrAsk
     struct Case {
         const char* name;
         bool query;
-        bool alsaEncoder;
+        FakeConnection::Model model;
         std::uint32_t failures;
     };
     const Case cases[] = {
-        {"closed, taken", false, false, 0},
-        {"closed, refused", false, true, 1},
-        {"asked, taken", true, false, 0},
-        {"asked, refused", true, true, 1},
+        {"closed, taken", false, FakeConnection::Model::Plain, 0},
+        {"closed, refused", false, FakeConnection::Model::Alsa, 1},
+        {"asked, taken", true, FakeConnection::Model::Plain, 0},
+        {"asked, refused", true, FakeConnection::Model::Alsa, 1},
     };
     Bytes cut = Messages({700});
     cut.resize(400);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Make(Pacing(false, 1000, 1000), AlsaLimits());
-        midi->alsaEncoder = c.alsaEncoder;
+        Make(Pacing(false, 1000, 1000), MidiSystemLimits("alsa"));
+        midi->model = c.model;
         port->Send(cut.data(), static_cast<std::uint32_t>(cut.size()));
         EXPECT_EQ(midi->sent, (std::vector<Bytes>{Bytes(cut.begin(), cut.begin() + 256)}));
         EXPECT_EQ(port->SendFailures(), 0u);
@@ -301,7 +337,7 @@ TEST_F(RtMidiPortSending, BytesHeldAtTheEndOfAPortionGoOutWhenThePortClosesOrAsk
             port->Disconnect();
         }
         EXPECT_EQ(port->SendFailures(), c.failures);
-        if (!c.alsaEncoder) {
+        if (c.model == FakeConnection::Model::Plain) {
             EXPECT_EQ(midi->sent.at(1), Bytes(cut.begin() + 256, cut.end()));
         }
     }
