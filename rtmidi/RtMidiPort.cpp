@@ -257,18 +257,16 @@ bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
     return true;
 }
 
-// Before the port closes or asks the device, held bytes go out as they are: whatever the system
-// does with them, they must not count as sent unless it took them.
+// Before the port closes or asks the device, what is still held waits for nothing more.
 void RtMidiPort::HandOverHeldTail() {
     const std::vector<std::uint8_t> tail = cutter.TakeHeld();
     if (tail.empty()) return;
-    if (connection->OutputOpen()) {
-        pacer.Admit(tail.size());
-        if (connection->SendMessage(tail.data(), tail.size())) return;
-    }
+    // A message that never ends (a file's last message without its F7) is not handed over: every
+    // system here takes only whole messages (or, JACK, parts that a later F7 ends), and the next
+    // message, the Identity Request among them, would only be glued to it. It counts as not sent.
     NoteSendFailure();
-    LogMessage("%s: the MIDI system refused the last %u bytes, which end inside a message\n",
-               "RtMidiPort::Send", static_cast<unsigned>(tail.size()));
+    LogMessage("%s: the last %u bytes end inside a message that never ends; not sent\n", "RtMidiPort::Send",
+               static_cast<unsigned>(tail.size()));
 }
 
 void RtMidiPort::Send(const std::uint8_t* data, std::uint32_t length) {
