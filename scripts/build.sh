@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Configures and builds one CMake preset. It prints a line as each target is built, and the
-# compiler's whole output only when the build fails.
-# Usage: scripts/build.sh PRESET
+# Configures and builds one CMake preset (all of it, or just the targets named). It prints a line as
+# each target is built, and the compiler's whole output only when the build fails.
+# Usage: scripts/build.sh PRESET [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 preset=$1
+shift
+targets=()
+[ $# -eq 0 ] || targets=(--target "$@")
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 echo "build: configuring $preset"
@@ -16,7 +19,7 @@ if ! cmake --preset "$preset" >"$log" 2>&1; then
 fi
 echo "build: building $preset"
 set +e
-cmake --build --preset "$preset" -j "$(nproc)" 2>&1 | tee "$log" |
+cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}" 2>&1 | tee "$log" |
   sed -u -n "s/^\[ *\([0-9]*%\)\] Built target \(.*\)/build:   $preset \1 \2/p"
 status=${PIPESTATUS[0]}
 set -e

@@ -32,6 +32,7 @@ only alsa && case_ alsa 300 bash tests/e2e/updates.sh "$midiupdate" alsa
 only wine && case_ wine 600 bash tests/vm/wine.sh
 only window && case_ window 1000 bash tests/vm/window.sh
 only browser && case_ browser 600 bash tests/vm/browser.sh
+only amidi && case_ amidi 400 bash tests/vm/amidi.sh "$midiupdate"
 
 [ ${#failed[@]} -eq 0 ] || { echo "failed in the guest: ${failed[*]}"; exit 1; }
 echo "all guest cases passed"
