@@ -38,7 +38,8 @@ const CommandText kCommands[] = {
      "load: some devices take data that is not SysEx. Texts of update files are code page 1252.\n"
      "\n"
      "  --json               one JSON object for machines (portions[i].messages, .manufacturers,\n"
-     "                       .warnings; mac_names; texts in Unicode)\n"},
+     "                       .warnings; mac_names; texts in Unicode); for a file it refuses\n"
+     "                       {\"file\": FILE, \"error\": the reason}, exit status 1\n"},
     {"pack",
      "midiupdate pack -o OUT.upd --product NAME --version MAJOR.MINOR [--message TEXT]\n"
      "                [--image FILE] [--port-settings TEXT]... [--mac-names TEXT]\n"
