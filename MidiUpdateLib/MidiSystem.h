@@ -21,6 +21,14 @@ struct MidiPortEntry {
     bool skipped = false;  // the search never takes it (the system's own synthesizer or mapper)
 };
 
+// What a MIDI system reported losing on the way in: the times its input buffer overran (what
+// came meanwhile is gone) and its other failures to read input.
+struct MidiInputErrors {
+    std::uint64_t overruns = 0;
+    std::uint64_t failures = 0;
+    bool Any() const { return overruns != 0 || failures != 0; }
+};
+
 // A device model that virtual ports serve: what arrives goes in, and what it says comes out when
 // due. The transport loop decides when a reboot that the device asks for begins.
 class SimulatedDevice {
@@ -39,7 +47,10 @@ public:
     // of the update is done (a portion received, or for a device without a file, an answer).
     virtual std::string ArrivedLine() const = 0;
     virtual std::string StepLine() const = 0;
-    // True when what arrived is what the device expected.
+    // The input errors the MIDI system has reported since the ports were first opened, as totals
+    // so far. A transfer with any is never good, whatever arrived.
+    virtual void NoteInputErrors(const MidiInputErrors& errors) = 0;
+    // True when what arrived is what the device expected, and the MIDI system lost none of it.
     virtual bool Satisfied() const = 0;
 };
 

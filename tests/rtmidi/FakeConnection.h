@@ -22,6 +22,8 @@ public:
     std::vector<int> refusedSends;
     // Called for every accepted message, after it was recorded (a device answering).
     std::function<void(const Bytes&)> onSend;
+    // What the system reports having lost on the way in.
+    MidiInputErrors inputErrors;
     // Sent messages go through the ALSA encoder model; what it emits is in `events`.
     bool alsaEncoder = false;
     std::vector<Bytes> events;
@@ -80,6 +82,7 @@ public:
         if (onSend) onSend(sent.back());
         return true;
     }
+    MidiInputErrors InputErrors() const override { return inputErrors; }
     TransportLimits Limits() const override { return limits; }
     std::string ApiName() const override { return "fake"; }
 
