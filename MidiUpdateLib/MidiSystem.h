@@ -83,6 +83,26 @@ public:
                                                       std::string& error);
 };
 
+// What a MIDI system adds to a port's own pacing on the way to the device (pieces, a queue that
+// drains at cable speed, a pause after a port opens), to forecast a run on a simulated clock: the
+// port tells it what it does, and it waits on the current clock as the system's port would.
+class TransportPacing {
+public:
+    virtual ~TransportPacing() = default;
+    // The system, as --api names it.
+    virtual std::string Name() const = 0;
+    // The port was just opened.
+    virtual void Opened() = 0;
+    // One framed chunk goes out.
+    virtual void Carry(const std::uint8_t* data, std::size_t length) = 0;
+    // The port asks the device something or closes: what the system still held goes out now.
+    virtual void Flush() = 0;
+};
+
+// The pacing of the MIDI system that a send with `api` would use (empty: the one the platform
+// takes first), as far as it is known without opening the system; null where it is not.
+std::unique_ptr<TransportPacing> PlatformTransportPacing(const std::string& api);
+
 // Opens a MIDI system, or leaves the pointer empty and says why in `error`.
 using MidiSystemFactory = std::function<std::unique_ptr<MidiSystem>(std::string& error)>;
 

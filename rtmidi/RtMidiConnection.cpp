@@ -17,6 +17,7 @@
 
 #include "Clock.h"
 #include "Log.h"
+#include "PiecePacing.h"
 
 #if defined(__LINUX_ALSA__)
 // RtMidi's ALSA input thread learns of lost input from alsa-lib and only prints a line to standard
@@ -180,47 +181,7 @@ public:
         return errors;
     }
 
-    TransportLimits Limits() const override {
-        TransportLimits limits;
-        switch (api) {
-            case RtMidi::UNIX_JACK:
-                // RtMidi queues each message whole in a 16 KB ring that the JACK cycle empties
-                // into a port buffer of its own size; a message that does not fit is dropped.
-                // Pieces of 4 KB and at most 8 KB waiting stay well inside both, and 160 bytes a
-                // millisecond is slower than the slowest cycle drains them.
-                limits.maxPieceBytes = 4096;
-                limits.queueBytes = 8192;
-                limits.drainBytesPerMs = 160.0;
-                // A connection takes effect at a cycle boundary; what is queued before may go to
-                // the old graph. A few cycles of the slowest usual period.
-                limits.settleMs = 100;
-                break;
-            case RtMidi::LINUX_ALSA:
-                // RtMidi passes the bytes through alsa-lib's event encoder, which ends a SysEx
-                // event only at its F7 or when its buffer (grown, and emptied, to fit the longest
-                // piece so far) is full, and warns of an incomplete message for what is left.
-                limits.encodesEvents = true;
-                // Every event goes out direct, never through this client's own pool. Toward a sound
-                // card's port the kernel writes it into the port's raw MIDI buffer (a page, 4 KB by
-                // default), drops what does not fit, and the cable behind it may empty that buffer
-                // at only 31250 baud: 3.125 bytes a millisecond. Toward another program's port the
-                // event waits in that program's input pool, 200 cells of 28 bytes by default with
-                // one more cell per event: 16 pieces of 256 bytes take 176, and a program empties
-                // its pool far faster than a cable. An event larger than the pool (about 5.5 KB)
-                // could never arrive, and alsa-lib refuses one of its 16 KB output buffer's size;
-                // pieces of 256 bytes stay far below both.
-                limits.maxPieceBytes = 256;
-                limits.queueBytes = 4096;
-                limits.drainBytesPerMs = 3.125;
-                break;
-            default:
-                limits.maxPieceBytes = 1024;
-                limits.queueBytes = 8192;
-                limits.drainBytesPerMs = 3.125;
-                break;
-        }
-        return limits;
-    }
+    TransportLimits Limits() const override { return LimitsOfMidiApi(MidiApiShortName(*this)); }
 
     std::string ApiName() const override { return RtMidi::getApiName(api); }
 
@@ -383,6 +344,28 @@ std::string MidiApiShortName(const MidiConnection& connection) {
     for (const ApiName& a : kApis)
         if (rtName == RtMidi::getApiName(a.api)) return a.name;
     return rtName;
+}
+
+std::string ExpectedMidiApi(const std::string& api) {
+    for (const ApiName& a : kApis) {
+        if (!api.empty()) {
+            if (api == a.name) return Compiled(a.api) ? a.name : "";
+            continue;
+        }
+        if (!Compiled(a.api)) continue;
+        switch (a.api) {
+#if defined(__LINUX_ALSA__)
+            case RtMidi::LINUX_ALSA: {
+                std::string why;
+                if (AlsaSequencerPresent(why)) return a.name;
+                break;
+            }
+#endif
+            case RtMidi::MACOSX_CORE: return a.name;
+            default: return "";  // a JACK server may or may not be running
+        }
+    }
+    return "";
 }
 
 std::vector<std::string> CompiledMidiApis() {
