@@ -415,7 +415,8 @@ int Send(Args& args, CliIo& io) {
             verdictText = reporter.Verdict();
         }
         if (options.dryRun) {
-            const std::string took = FormatDuration(simulated.NowMs()) + " (" + std::to_string(simulated.NowMs()) + " ms)";
+            const std::string took =
+                FormatDuration(simulated.NowMs()) + " (" + std::to_string(simulated.NowMs()) + " ms)";
             talk << WrapText(dryRunPacing ? "Dry run: on a real device over " + dryRunPacing->Name() +
                                                 " this update would take about " + took +
                                                 ", not counting time spent at messages."

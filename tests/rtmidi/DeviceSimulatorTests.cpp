@@ -157,7 +157,8 @@ TEST(DeviceSimulator, InputTheMidiSystemLostMakesTheTransferNotGood) {
     const std::string lostLine =
         "MIDI input errors: the MIDI system reported 2 input buffer overruns and 1 other input error; what came "
         "meanwhile was lost\n";
-    const std::string lostVerdict = "Verdict: the MIDI system lost input on the way in, so this transfer is not good.\n";
+    const std::string lostVerdict =
+        "Verdict: the MIDI system lost input on the way in, so this transfer is not good.\n";
     const struct Case {
         const char* name;
         bool withFile;
