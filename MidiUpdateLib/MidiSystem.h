@@ -21,6 +21,14 @@ struct MidiPortEntry {
     bool skipped = false;  // the search never takes it (the system's own synthesizer or mapper)
 };
 
+// What a MIDI system reported losing on the way in: the times its input buffer overran (what
+// came meanwhile is gone) and its other failures to read input.
+struct MidiInputErrors {
+    std::uint64_t overruns = 0;
+    std::uint64_t failures = 0;
+    bool Any() const { return overruns != 0 || failures != 0; }
+};
+
 // A device model that virtual ports serve: what arrives goes in, and what it says comes out when
 // due. The transport loop decides when a reboot that the device asks for begins.
 class SimulatedDevice {
@@ -39,7 +47,10 @@ public:
     // of the update is done (a portion received, or for a device without a file, an answer).
     virtual std::string ArrivedLine() const = 0;
     virtual std::string StepLine() const = 0;
-    // True when what arrived is what the device expected.
+    // The input errors the MIDI system has reported since the ports were first opened, as totals
+    // so far. A transfer with any is never good, whatever arrived.
+    virtual void NoteInputErrors(const MidiInputErrors& errors) = 0;
+    // True when what arrived is what the device expected, and the MIDI system lost none of it.
     virtual bool Satisfied() const = 0;
 };
 
@@ -71,6 +82,26 @@ public:
     virtual std::unique_ptr<DeviceServer> ServeDevice(const std::string& name, SimulatedDevice& device,
                                                       std::string& error);
 };
+
+// What a MIDI system adds to a port's own pacing on the way to the device (pieces, a queue that
+// drains at cable speed, a pause after a port opens), to forecast a run on a simulated clock: the
+// port tells it what it does, and it waits on the current clock as the system's port would.
+class TransportPacing {
+public:
+    virtual ~TransportPacing() = default;
+    // The system, as --api names it.
+    virtual std::string Name() const = 0;
+    // The port was just opened.
+    virtual void Opened() = 0;
+    // One framed chunk goes out.
+    virtual void Carry(const std::uint8_t* data, std::size_t length) = 0;
+    // The port asks the device something or closes: what the system still held goes out now.
+    virtual void Flush() = 0;
+};
+
+// The pacing of the MIDI system that a send with `api` would use (empty: the one the platform
+// takes first), as far as it is known without opening the system; null where it is not.
+std::unique_ptr<TransportPacing> PlatformTransportPacing(const std::string& api);
 
 // Opens a MIDI system, or leaves the pointer empty and says why in `error`.
 using MidiSystemFactory = std::function<std::unique_ptr<MidiSystem>(std::string& error)>;

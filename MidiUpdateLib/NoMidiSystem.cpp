@@ -6,3 +6,5 @@ std::unique_ptr<MidiSystem> OpenPlatformMidiSystem(const std::string&, std::stri
     error = "no MIDI system available: this build has no MIDI support for this platform";
     return nullptr;
 }
+
+std::unique_ptr<TransportPacing> PlatformTransportPacing(const std::string&) { return nullptr; }

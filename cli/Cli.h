@@ -3,7 +3,9 @@
 // command and compare its output byte for byte.
 
 #include <cstddef>
+#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,9 @@ struct CliIo {
     std::size_t (*columns)() = nullptr;
     // Where real MIDI ports come from; empty means the platform's own system.
     MidiSystemFactory openMidiSystem;
+    // How the MIDI system --api names (empty: the one a send would take) paces what it carries,
+    // for forecasts; empty means the platform's own knowledge (PlatformTransportPacing).
+    std::function<std::unique_ptr<TransportPacing>(const std::string& api)> transportPacing;
 };
 
 // Exit statuses.

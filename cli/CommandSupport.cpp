@@ -53,7 +53,7 @@ std::string LineBreaksFromEscapes(const std::string& text) {
     return out;
 }
 
-std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
+std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::string* why) {
     if (path == "-") {
         // Standard input cannot go back to its start: it is read whole, then loaded like a file.
         std::ostringstream bytes(std::ios::binary);
@@ -63,6 +63,7 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
             return std::make_unique<Update>(stream);
         } catch (const std::exception& e) {
             io.err << "midiupdate: could not load standard input:\n" << e.what() << "\n";
+            if (why) *why = e.what();
             return nullptr;
         }
     }
@@ -72,12 +73,14 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io) {
     if (std::filesystem::is_directory(path, ignored)) openError = EISDIR;
     if (openError) {
         io.err << "midiupdate: could not open '" << path << "': " << std::strerror(openError) << "\n";
+        if (why) *why = std::string("could not open the file: ") + std::strerror(openError);
         return nullptr;
     }
     try {
         return std::make_unique<Update>(file);
     } catch (const std::exception& e) {
         io.err << "midiupdate: could not load '" << path << "':\n" << e.what() << "\n";
+        if (why) *why = e.what();
         // Named as raw SysEx but taken for a damaged update file: what the loader looked for.
         std::string extension = std::filesystem::path(path).extension().string();
         for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -50,8 +50,9 @@ std::string LineBreaksFromEscapes(const std::string& text);
 // The MIDI systems --api may name; a usage error for any other.
 std::string CheckedApi(const std::string& api);
 // Loads an update file ("-": standard input) as the programs do; on failure tells the user why,
-// the loader's own message on the last line, and gives nothing.
-std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io);
+// the loader's own message on the last line, and gives nothing. `why`, when given, then holds
+// the reason in one sentence: the loader's own, or why the file could not be opened.
+std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::string* why = nullptr);
 // The MIDI system of the tests' factory or the platform's; empty with the reason in `error`.
 std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, std::string& error);
 // Each line of `text` indented by four spaces.

@@ -122,8 +122,13 @@ int Info(Args& args, CliIo& io) {
     }
     if (path.empty()) Usage("info needs a file");
     args.Ready({path});
-    std::unique_ptr<Update> update = LoadUpdate(path, io);
-    if (!update) return kExitFailed;
+    std::string why;
+    std::unique_ptr<Update> update = LoadUpdate(path, io, &why);
+    if (!update) {
+        // A machine reading the output learns why as well as the person reading the error.
+        if (json) io.out << RefusedFileJson(path, why) << "\n";
+        return kExitFailed;
+    }
     if (json)
         io.out << UpdateInfoJson(*update) << "\n";
     else

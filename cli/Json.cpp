@@ -27,6 +27,67 @@ std::string JsonText(const std::string& text) {
     return out;
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at `at`, or 0 when the bytes there are not one (overlong,
+// a surrogate, beyond U+10FFFF, or cut short).
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    char32_t cp = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        cp = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        cp = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        cp = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(at + i) & 0x3Fu);
+    }
+    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string JsonUtf8Text(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+            out += escape;
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (const std::size_t length = Utf8SequenceLength(text, i)) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += "\\uFFFD";
+            ++i;
+        }
+    }
+    out += '"';
+    return out;
+}
+
 std::string JsonFloat(float value) {
     // Four decimals are finer than any bar can show; more would only be single-precision noise.
     char buffer[32];
@@ -83,4 +144,8 @@ std::string UpdateInfoJson(const Update& update) {
            ", \"mac_names\": [" + macNames + "]" +
            ", \"portions\": [" + portions + "]" +
            ", \"total_sysex_bytes\": " + std::to_string(TotalSysExSize(update)) + "}";
+}
+
+std::string RefusedFileJson(const std::string& path, const std::string& why) {
+    return "{\"file\": " + JsonUtf8Text(path) + ", \"error\": " + JsonUtf8Text(why) + "}";
 }

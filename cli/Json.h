@@ -8,7 +8,12 @@ struct Update;
 // A JSON string literal (UTF-8) for a text of an update file, read as code page 1252; control
 // characters are written as \uXXXX.
 std::string JsonText(const std::string& text);
+// A JSON string literal for a text that is already UTF-8 (a path, a sentence of the program's):
+// control characters are written as \uXXXX, and bytes that are not UTF-8 as U+FFFD.
+std::string JsonUtf8Text(const std::string& text);
 // The value with at most four decimals, without trailing zeros.
 std::string JsonFloat(float value);
 // One object describing a loaded update (the `info --json` output).
 std::string UpdateInfoJson(const Update& update);
+// The object `info --json` prints for a file it refuses: the file as named, and why.
+std::string RefusedFileJson(const std::string& path, const std::string& why);

@@ -36,10 +36,11 @@ int ExitStatusFor(UpdateVerdict verdict) {
     return kExitFailed;
 }
 
-// Runs the update against a virtual device on the clock installed now.
+// Runs the update against a virtual device on the clock installed now; with `transport`, through
+// a MIDI system's pacing as well.
 UpdateVerdict RunAgainstVirtualDevice(const Update& update, const DeviceBehaviour& behaviour,
-                                      UpdateProgress& progress) {
-    VirtualDevice device(update, update.winPort, behaviour);
+                                      UpdateProgress& progress, TransportPacing* transport = nullptr) {
+    VirtualDevice device(update, update.winPort, behaviour, transport);
     SimpleSysExSender sender(device);
     return sender.Send(update, progress);
 }
@@ -50,13 +51,18 @@ struct Forecast {
     std::uint64_t totalMs = 0;
 };
 
-Forecast ForecastRun(const Update& update, const DeviceBehaviour& behaviour) {
+Forecast ForecastRun(const Update& update, const DeviceBehaviour& behaviour, TransportPacing* transport) {
     ScopedLogMute mute;
     SimulatedClock clock;
     ScopedClock use(clock);
     TimelineRecorder recorder(clock);
-    RunAgainstVirtualDevice(update, behaviour, recorder);
+    RunAgainstVirtualDevice(update, behaviour, recorder, transport);
     return {recorder.times, clock.NowMs()};
+}
+
+// How the MIDI system named `api` paces what it carries (null: not known).
+std::unique_ptr<TransportPacing> PacingOf(CliIo& io, const std::string& api) {
+    return io.transportPacing ? io.transportPacing(api) : PlatformTransportPacing(api);
 }
 
 // A raw SysEx file names no port: the person at the terminal picks one of the output ports, all
@@ -141,9 +147,10 @@ std::size_t UnterminatedTail(const std::vector<std::uint8_t>& data) {
 
 // What is about to happen, before anything is sent: the counterpart of the program's
 // confirmation dialog.
-// `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal.
-void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, std::size_t width,
-                      std::ostream& out) {
+// `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal. `lowerBound`:
+// the pacing of the MIDI system that will carry the update is not in the estimate.
+void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, bool lowerBound,
+                      std::size_t width, std::ostream& out) {
     const std::uint32_t total = TotalSysExSize(u);
     out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
     out << "Version:     " << VersionText(u.version)
@@ -159,7 +166,11 @@ void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t 
     const PortSettings& p = u.winPort;
     out << "Pacing:      ideal " << p.ideal << ", max " << p.max << " bytes; delay " << p.delay
         << " ms, unprep delay " << p.unprepDelay << " ms; " << ChunkRulesText(p) << "\n";
-    out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
+    if (lowerBound)
+        out << "Duration:    at least " << FormatDuration(estimateMs)
+            << ", not counting time spent at messages or the MIDI system's own pacing\n";
+    else
+        out << "Duration:    about " << FormatDuration(estimateMs) << ", not counting time spent at messages\n";
     if (p.max >= 0 && p.ideal > 0 && p.max < p.ideal)
         out << "Warning:     max (" << p.max << " bytes) is below ideal (" << p.ideal
             << " bytes): no chunk grows to end at a message end\n";
@@ -376,10 +387,18 @@ int Send(Args& args, CliIo& io) {
                 return finish(stop->verdict, stop->status);
         }
 
-        const Forecast forecast = ForecastRun(*update, options.behaviour);
+        // What the MIDI system between adds to the port's pacing, in every forecast of a run that
+        // goes through one: the system a real send opened, or for a dry run the one --api names
+        // (else the one a send would take). The virtual device in real time has none between.
+        const bool throughMidiSystem = options.dryRun || plan.system;
+        const std::string pacedApi = plan.system ? plan.system->Name() : options.api;
+        std::unique_ptr<TransportPacing> forecastPacing = throughMidiSystem ? PacingOf(io, pacedApi) : nullptr;
+        // Where that system's pacing is not known, every estimate is only a lower bound.
+        const bool lowerBound = throughMidiSystem && !forecastPacing;
+        const Forecast forecast = ForecastRun(*update, options.behaviour, forecastPacing.get());
         // Plain text is wrapped to a terminal's width, never off one.
         const std::size_t width = io.outIsTty && !options.events ? (io.columns ? io.columns() : 80) : 0;
-        PrintSendPreview(*update, plan.target, forecast.totalMs, width, talk);
+        PrintSendPreview(*update, plan.target, forecast.totalMs, lowerBound, width, talk);
         talk << "\n";
         // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
         std::unique_ptr<MidiPort> realPort;
@@ -399,8 +418,10 @@ int Send(Args& args, CliIo& io) {
                 say(text.str());
             });
         }
+        // A dry run goes through the same pacing as its forecast, afresh.
+        std::unique_ptr<TransportPacing> dryRunPacing = options.dryRun ? PacingOf(io, pacedApi) : nullptr;
         auto run = [&](UpdateProgress& progress) {
-            if (!realPort) return RunAgainstVirtualDevice(*update, options.behaviour, progress);
+            if (!realPort) return RunAgainstVirtualDevice(*update, options.behaviour, progress, dryRunPacing.get());
             SimpleSysExSender sender(*realPort);
             return sender.Send(*update, progress);
         };
@@ -419,9 +440,14 @@ int Send(Args& args, CliIo& io) {
             verdictText = reporter.Verdict();
         }
         if (options.dryRun) {
-            talk << WrapText("Dry run: on a real device this update would take about " +
-                                 FormatDuration(simulated.NowMs()) + " (" + std::to_string(simulated.NowMs()) +
-                                 " ms), not counting time spent at messages.",
+            const std::string took =
+                FormatDuration(simulated.NowMs()) + " (" + std::to_string(simulated.NowMs()) + " ms)";
+            talk << WrapText(dryRunPacing ? "Dry run: on a real device over " + dryRunPacing->Name() +
+                                                " this update would take about " + took +
+                                                ", not counting time spent at messages."
+                                          : "Dry run: on a real device this update would take at least " + took +
+                                                ", not counting time spent at messages or the pacing of the MIDI "
+                                                "system that will carry it (--api names it).",
                              width)
                  << "\n";
         }

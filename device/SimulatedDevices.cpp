@@ -12,6 +12,26 @@
 
 namespace {
 
+std::string Plural(std::uint64_t count, const char* noun) {
+    return FormatString("%llu %s%s", static_cast<unsigned long long>(count), noun, count == 1 ? "" : "s");
+}
+
+// The report's line on what the MIDI system lost on the way in; empty when it reported nothing.
+std::string InputErrorsText(const MidiInputErrors& errors) {
+    if (!errors.Any()) return "";
+    return "MIDI input errors: the MIDI system reported " + Plural(errors.overruns, "input buffer overrun") +
+           " and " + Plural(errors.failures, "other input error") + "; what came meanwhile was lost\n";
+}
+
+// The same for the lines shown while it runs.
+std::string InputErrorsNote(const MidiInputErrors& errors) {
+    if (!errors.Any()) return "";
+    return "; " + Plural(errors.overruns + errors.failures, "MIDI input error");
+}
+
+constexpr const char* kInputLostVerdict =
+    "Verdict: the MIDI system lost input on the way in, so this transfer is not good.\n";
+
 class FileDevice : public SimulatedDevice {
 public:
     FileDevice(const Update& update, const PortSettings& settings, const DeviceBehaviour& behaviour)
@@ -23,6 +43,7 @@ public:
     bool Online(std::uint64_t nowMs) const override { return model.Online(nowMs); }
     bool RebootPending() const override { return model.RebootPending(); }
     void StartReboot(std::uint64_t nowMs) override { model.StartReboot(nowMs); }
+    void NoteInputErrors(const MidiInputErrors& errors) override { inputErrors = errors; }
     std::string Report() const override {
         const VirtualDeviceModel::Stats& s = model.GetStats();
         std::string text = wireRules;
@@ -41,8 +62,11 @@ public:
             text += FormatString("Started over %u time%s: a new update began after an interrupted one; the "
                                  "counts above are the last one's\n",
                                  static_cast<unsigned>(s.restarts), s.restarts == 1 ? "" : "s");
+        text += InputErrorsText(inputErrors);
         if (Satisfied())
             text += "Verdict: every byte arrived as the file says.\n";
+        else if (inputErrors.Any())
+            text += kInputLostVerdict;
         else if (s.portionsCorrupt != 0 || s.bytesUnexpected != 0)
             text += "Verdict: the data differs from the file.\n";
         else
@@ -51,7 +75,8 @@ public:
     }
     bool Satisfied() const override {
         const VirtualDeviceModel::Stats& s = model.GetStats();
-        return model.AllPortionsReceived() && s.portionsCorrupt == 0 && s.bytesUnexpected == 0;
+        return model.AllPortionsReceived() && s.portionsCorrupt == 0 && s.bytesUnexpected == 0 &&
+               !inputErrors.Any();
     }
     std::string ArrivedLine() const override {
         const VirtualDeviceModel::Stats& s = model.GetStats();
@@ -59,7 +84,8 @@ public:
                             static_cast<unsigned long long>(s.bytesReceived),
                             static_cast<unsigned long long>(model.WireBytesExpected()),
                             static_cast<unsigned>(s.portionsCompleted),
-                            static_cast<unsigned>(model.PortionsExpected()));
+                            static_cast<unsigned>(model.PortionsExpected())) +
+               InputErrorsNote(inputErrors);
     }
     std::string StepLine() const override {
         const VirtualDeviceModel::Stats& s = model.GetStats();
@@ -70,7 +96,7 @@ public:
         if (s.restarts != 0)
             line += FormatString(" (started over %u time%s)", static_cast<unsigned>(s.restarts),
                                  s.restarts == 1 ? "" : "s");
-        return line;
+        return line + InputErrorsNote(inputErrors);
     }
 
 private:
@@ -96,6 +122,7 @@ private:
 
     VirtualDeviceModel model;
     std::string wireRules;
+    MidiInputErrors inputErrors;
 };
 
 class AnySysExDevice : public SimulatedDevice, private UpdateModeInput::Device {
@@ -125,13 +152,18 @@ public:
         waiting = false;
         ++reports;
         messagesAtReport = messages;
-        schedule.AnswerStep(nowMs, behaviour, false);
+        // Like an instrument that finds a gap in what it took, it reports a failure when a message
+        // was broken off or the MIDI system lost input since its last answer.
+        const std::uint64_t gapsNow = brokenMessages + inputErrors.overruns + inputErrors.failures;
+        schedule.AnswerStep(nowMs, behaviour, gapsNow != gapsAtAnswer);
+        gapsAtAnswer = gapsNow;
     }
 
     std::vector<std::vector<std::uint8_t>> TakeDue(std::uint64_t nowMs) override { return schedule.TakeDue(nowMs); }
     bool Online(std::uint64_t nowMs) const override { return schedule.Online(nowMs); }
     bool RebootPending() const override { return schedule.RebootPending(); }
     void StartReboot(std::uint64_t nowMs) override { schedule.StartReboot(nowMs, behaviour.offlineMs); }
+    void NoteInputErrors(const MidiInputErrors& errors) override { inputErrors = errors; }
     std::string Report() const override {
         std::string text = FormatString("Received %llu bytes, %llu complete SysEx messages\n",
                                         static_cast<unsigned long long>(bytes),
@@ -139,18 +171,31 @@ public:
         text += FormatString("Status reports: %u; Identity Requests: %u\n", static_cast<unsigned>(reports),
                              static_cast<unsigned>(identityRequests));
         text += IgnoredMessagesText(ignored);
-        text += Satisfied() ? "Verdict: SysEx arrived (no file to check it against).\n"
-                            : "Verdict: no SysEx arrived.\n";
+        if (brokenMessages != 0)
+            text += "Broken off: " + Plural(brokenMessages, "SysEx message") +
+                    " ended by a status byte other than F7\n";
+        text += InputErrorsText(inputErrors);
+        if (inputErrors.Any())
+            text += kInputLostVerdict;
+        else if (brokenMessages != 0)
+            text += "Verdict: SysEx arrived broken: bytes are missing.\n";
+        else
+            text += Satisfied() ? "Verdict: SysEx arrived (no file to check it against).\n"
+                                : "Verdict: no SysEx arrived.\n";
         return text;
     }
-    bool Satisfied() const override { return messages > 0; }
+    // Without a file, only a message broken off and the MIDI system's own count tell that
+    // something went missing.
+    bool Satisfied() const override { return messages > 0 && brokenMessages == 0 && !inputErrors.Any(); }
     std::string ArrivedLine() const override {
         return FormatString("Received %llu bytes, %llu complete SysEx messages",
-                            static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(messages));
+                            static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(messages)) +
+               InputErrorsNote(inputErrors);
     }
     std::string StepLine() const override {
         return FormatString("Answered %u time%s, after %llu SysEx messages", static_cast<unsigned>(reports),
-                            reports == 1 ? "" : "s", static_cast<unsigned long long>(messagesAtReport));
+                            reports == 1 ? "" : "s", static_cast<unsigned long long>(messagesAtReport)) +
+               InputErrorsNote(inputErrors);
     }
 
 private:
@@ -158,11 +203,11 @@ private:
     bool Expects(const std::uint8_t*, std::size_t) const override { return false; }
     void TakeFirmware(std::uint8_t b) override {
         ++bytes;
-        if (b == 0xF0) inMessage = true;
-        if (b == 0xF7 && inMessage) {
-            inMessage = false;
-            ++messages;
-        }
+        if (b < 0x80) return;
+        // Any status byte but F7 breaks off the message it lands in: bytes went missing between.
+        if (inMessage && b != 0xF7) ++brokenMessages;
+        if (inMessage && b == 0xF7) ++messages;
+        inMessage = b == 0xF0;
     }
 
     DeviceBehaviour behaviour;
@@ -176,6 +221,9 @@ private:
     std::uint32_t reports = 0;
     std::uint64_t messagesAtReport = 0;
     std::uint32_t identityRequests = 0;
+    MidiInputErrors inputErrors;
+    std::uint64_t brokenMessages = 0;
+    std::uint64_t gapsAtAnswer = 0;
     DeviceSchedule schedule;
 };
 

@@ -8,10 +8,11 @@
 #include "UpdateStatus.h"
 
 VirtualDevice::VirtualDevice(const Update& update, const PortSettings& portSettings,
-                             DeviceBehaviour behaviour)
+                             DeviceBehaviour behaviour, TransportPacing* transportPacing)
     : settings(portSettings),
       pacing{portSettings.delay, portSettings.unprepDelay},
-      model(update, portSettings, std::move(behaviour)) {}
+      model(update, portSettings, std::move(behaviour)),
+      transport(transportPacing) {}
 
 // Like a real port, the device is closed when it goes, also when a run is cut short.
 VirtualDevice::~VirtualDevice() { Disconnect(); }
@@ -23,14 +24,21 @@ std::int32_t VirtualDevice::GetMaxChunkSize() { return settings.max; }
 bool VirtualDevice::IsConnected() {
     DeliverDue();
     const bool online = model.Online(CurrentClock().NowMs());
-    if (online && !open) LogMessage("VirtualDevice: port opened\n");
     // A device that went away takes the open port with it, as a real port loses its device.
+    const bool opening = online && !open;
     open = online;
+    if (opening) {
+        LogMessage("VirtualDevice: port opened\n");
+        if (transport) transport->Opened();
+    }
     return online;
 }
 
 void VirtualDevice::Disconnect() {
-    if (open) LogMessage("VirtualDevice: port closed\n");
+    if (open) {
+        if (transport) transport->Flush();
+        LogMessage("VirtualDevice: port closed\n");
+    }
     open = false;
 }
 
@@ -44,6 +52,8 @@ void VirtualDevice::Send(const std::uint8_t* data, std::uint32_t length) {
                    static_cast<unsigned>(framed.size()));
         return;
     }
+    // The device has the chunk once the system in between has carried its last byte.
+    if (transport) transport->Carry(framed.data(), framed.size());
     model.Receive(framed.data(), framed.size(), CurrentClock().NowMs());
     pacing.AfterHandOver();
     pacing.AfterRelease();
@@ -51,6 +61,7 @@ void VirtualDevice::Send(const std::uint8_t* data, std::uint32_t length) {
 
 std::vector<std::uint8_t> VirtualDevice::Query(std::uint32_t limit, const std::uint8_t* request,
                                                std::uint32_t length) {
+    if (transport && open) transport->Flush();
     DeliverDue();
     const std::uint64_t nowMs = CurrentClock().NowMs();
     const bool isIdentityRequest = request != nullptr && length == sizeof(IdentityRequest) &&

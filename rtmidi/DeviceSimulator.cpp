@@ -46,6 +46,8 @@ void DeviceSimulator::TakeArrived(std::uint64_t nowMs) {
         ++messagesIn;
         device.Receive(message.data(), message.size(), nowMs);
     }
+    // What the system lost never arrives: only its own count tells the device.
+    device.NoteInputErrors(connection.InputErrors());
 }
 
 void DeviceSimulator::Step(std::uint64_t nowMs) {

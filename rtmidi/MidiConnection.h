@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TransportLimits.h"
+#include "MidiSystem.h"
 
 // Receives what arrives on an open input, one message (or piece of a long SysEx) at a time, on the
 // MIDI system's own thread.
@@ -41,6 +42,10 @@ public:
 
     // One message, or one piece of a long SysEx; false when the system refused it.
     virtual bool SendMessage(const std::uint8_t* data, std::size_t length) = 0;
+
+    // The input errors the system has reported since this connection was made (over all the
+    // inputs it opened); zeros from a system that reports none.
+    virtual MidiInputErrors InputErrors() const { return {}; }
 
     virtual TransportLimits Limits() const = 0;
     // "alsa", "jack" or "coremidi".

@@ -10,12 +10,81 @@
 #include <jack/jack.h>
 #endif
 #if defined(__LINUX_ALSA__)
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
 #include "Clock.h"
 #include "Log.h"
+#include "PiecePacing.h"
+
+#if defined(__LINUX_ALSA__)
+// RtMidi's ALSA input thread learns of lost input from alsa-lib and only prints a line to standard
+// error: the error callback never hears of it. The kernel sets a flag when a client's input pool
+// is full and an event has to be dropped, and the next read reports -ENOSPC (having thrown away
+// everything still queued); RtMidi's first read after the overrun is usually the one in
+// snd_seq_event_input_pending, whose error it takes for "events pending", so its next read finds
+// nothing (-EAGAIN, "unknown MIDI input error") or, when more arrived meanwhile, says nothing at all.
+// So the two functions RtMidi reads input with are defined here as well: the program's own
+// definitions come first when the library's calls are bound, count what the real ones (the next
+// definitions, in alsa-lib) return, and pass it on unchanged. Nothing else in this program reads
+// ALSA input, so the counts are the RtMidi inputs'.
+namespace {
+
+std::atomic<std::uint64_t> alsaInputCalls{0};
+std::atomic<std::uint64_t> alsaInputOverruns{0};
+std::atomic<std::uint64_t> alsaInputFailures{0};
+
+void CountAlsaInputResult(int result) {
+    alsaInputCalls.fetch_add(1, std::memory_order_relaxed);
+    if (result == -ENOSPC) {
+        alsaInputOverruns.fetch_add(1, std::memory_order_relaxed);
+        LogMessage("RtMidiConnection: the ALSA sequencer's input buffer overran; what it held is lost\n");
+    } else if (result < 0 && result != -EAGAIN) {
+        // -EAGAIN is no error: nothing to read (also right after an overrun, which was counted).
+        alsaInputFailures.fetch_add(1, std::memory_order_relaxed);
+        LogMessage("RtMidiConnection: reading ALSA input failed: %s\n", std::strerror(-result));
+    }
+}
+
+template <typename Function>
+Function NextDefinition(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+MidiInputErrors AlsaInputErrorsNow() {
+    MidiInputErrors errors;
+    errors.overruns = alsaInputOverruns.load();
+    errors.failures = alsaInputFailures.load();
+    return errors;
+}
+
+}  // namespace
+
+// alsa-lib's handles, opaque here as in its own headers.
+typedef struct _snd_seq snd_seq_t;
+typedef struct snd_seq_event snd_seq_event_t;
+
+extern "C" int snd_seq_event_input(snd_seq_t* seq, snd_seq_event_t** ev) {
+    using Real = int (*)(snd_seq_t*, snd_seq_event_t**);
+    static const Real real = NextDefinition<Real>("snd_seq_event_input");
+    if (!real) return -ENOSYS;
+    const int result = real(seq, ev);
+    CountAlsaInputResult(result);
+    return result;
+}
+
+extern "C" int snd_seq_event_input_pending(snd_seq_t* seq, int fetchSequencer) {
+    using Real = int (*)(snd_seq_t*, int);
+    static const Real real = NextDefinition<Real>("snd_seq_event_input_pending");
+    if (!real) return -ENOSYS;
+    const int result = real(seq, fetchSequencer);
+    // Without a fetch it only looks at what is already read: no news from the kernel.
+    if (fetchSequencer) CountAlsaInputResult(result);
+    return result;
+}
+#endif
 
 namespace {
 
@@ -28,6 +97,9 @@ class RtMidiConnection : public MidiConnection {
 public:
     // Makes both clients now, so that a system that fails does so here, where it is reported.
     RtMidiConnection(RtMidi::Api api, std::string clientName) : api(api), clientName(std::move(clientName)) {
+#if defined(__LINUX_ALSA__)
+        inputErrorsAtStart = AlsaInputErrorsNow();
+#endif
         Out();
         In();
     }
@@ -97,6 +169,19 @@ public:
     }
 
     TransportLimits Limits() const override { return MidiSystemLimits(MidiApiShortName(*this)); }
+    MidiInputErrors InputErrors() const override {
+        MidiInputErrors errors;
+#if defined(__LINUX_ALSA__)
+        // JACK and CoreMIDI report no lost input through RtMidi; ALSA's is counted above.
+        if (api == RtMidi::LINUX_ALSA) {
+            const MidiInputErrors now = AlsaInputErrorsNow();
+            errors.overruns = now.overruns - inputErrorsAtStart.overruns;
+            errors.failures = now.failures - inputErrorsAtStart.failures;
+        }
+#endif
+        return errors;
+    }
+
 
     std::string ApiName() const override { return RtMidi::getApiName(api); }
 
@@ -147,6 +232,11 @@ private:
 
     static void OnInput(double, std::vector<unsigned char>* message, void* context) {
         RtMidiConnection* self = static_cast<RtMidiConnection*>(context);
+#if defined(__LINUX_ALSA__)
+        // Input that did not pass through the counting above would leave lost input unseen.
+        if (self->api == RtMidi::LINUX_ALSA && alsaInputCalls.load() == 0 && !self->uncountedLogged.exchange(true))
+            LogMessage("RtMidiConnection: ALSA input arrives without being counted; lost input goes unreported\n");
+#endif
         MidiInputHandler* handler = self->target.load();
         if (handler && message && !message->empty()) handler->OnMidiInput(message->data(), message->size());
     }
@@ -169,6 +259,10 @@ private:
     std::vector<unsigned> outIndexes, inIndexes;
     std::atomic<MidiInputHandler*> target{nullptr};
     std::atomic<bool> failed{false};
+#if defined(__LINUX_ALSA__)
+    MidiInputErrors inputErrorsAtStart;
+    std::atomic<bool> uncountedLogged{false};
+#endif
     bool virtualOut = false;
     bool virtualIn = false;
 };
@@ -250,6 +344,28 @@ std::string MidiApiShortName(const MidiConnection& connection) {
     for (const ApiName& a : kApis)
         if (rtName == RtMidi::getApiName(a.api)) return a.name;
     return rtName;
+}
+
+std::string ExpectedMidiApi(const std::string& api) {
+    for (const ApiName& a : kApis) {
+        if (!api.empty()) {
+            if (api == a.name) return Compiled(a.api) ? a.name : "";
+            continue;
+        }
+        if (!Compiled(a.api)) continue;
+        switch (a.api) {
+#if defined(__LINUX_ALSA__)
+            case RtMidi::LINUX_ALSA: {
+                std::string why;
+                if (AlsaSequencerPresent(why)) return a.name;
+                break;
+            }
+#endif
+            case RtMidi::MACOSX_CORE: return a.name;
+            default: return "";  // a JACK server may or may not be running
+        }
+    }
+    return "";
 }
 
 std::vector<std::string> CompiledMidiApis() {

@@ -24,5 +24,11 @@ std::vector<std::string> CompiledMidiApis();
 // std::invalid_argument for a name that is no MIDI system of this build.
 std::unique_ptr<MidiConnection> OpenRtMidiConnection(const std::string& api, const std::string& clientName);
 
+// The system (as --api names it) that OpenRtMidiConnection(api, ...) would take, as far as that is
+// known without opening one or asking a server: the named one if it is built in, else the first
+// built in whose presence is cheap to see (the ALSA sequencer's device) or that is always there
+// (CoreMIDI). Empty where it is not known: the choice would depend on a JACK server.
+std::string ExpectedMidiApi(const std::string& api);
+
 // The name --api takes for the system a connection uses ("alsa", "jack", "coremidi").
 std::string MidiApiShortName(const MidiConnection& connection);

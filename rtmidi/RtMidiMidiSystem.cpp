@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "DeviceSimulator.h"
+#include "PiecePacing.h"
 #include "PortChoice.h"
 #include "PortNames.h"
 #include "RtMidiConnection.h"
@@ -78,4 +79,10 @@ std::unique_ptr<MidiSystem> OpenPlatformMidiSystem(const std::string& api, std::
         error = std::string("no MIDI system available: ") + e.what();
         return nullptr;
     }
+}
+
+std::unique_ptr<TransportPacing> PlatformTransportPacing(const std::string& api) {
+    const std::string system = ExpectedMidiApi(api);
+    if (system.empty()) return nullptr;
+    return std::make_unique<PiecePacing>(system, MidiSystemLimits(system));
 }

@@ -234,11 +234,21 @@ void RtMidiPort::Disconnect() {
     inputName.clear();
 }
 
-bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
+MessageCutter::Pieces PiecesFor(const TransportLimits& limits, MessageCutter& cutter, const std::uint8_t* data,
+                                std::size_t length, std::size_t& stray) {
     MessageCutter::Pieces pieces;
-    if (!limits.wholeMessages) {
-        pieces = SplitIntoPieces(framed, limits.maxPieceBytes);
-    } else if (const std::size_t stray = cutter.Add(framed.data(), framed.size(), pieces)) {
+    stray = 0;
+    if (!limits.wholeMessages)
+        pieces = SplitIntoPieces(std::vector<std::uint8_t>(data, data + length), limits.maxPieceBytes);
+    else
+        stray = cutter.Add(data, length, pieces);
+    return pieces;
+}
+
+bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
+    std::size_t stray = 0;
+    const MessageCutter::Pieces pieces = PiecesFor(limits, cutter, framed.data(), framed.size(), stray);
+    if (stray != 0) {
         NoteSendFailure();
         LogMessage("%s: %u bytes belong to no message (no status byte before them); not sent\n",
                    "RtMidiPort::Send", static_cast<unsigned>(stray));

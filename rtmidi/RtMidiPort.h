@@ -64,6 +64,12 @@ private:
     std::size_t dataWanted = 0;
 };
 
+// The pieces a system with `limits` is handed for the next bytes of a chunk, as the port hands them
+// over; `cutter` keeps what a system of whole messages must wait for. Returns the bytes that belong
+// to no message (not sent) through `stray`.
+MessageCutter::Pieces PiecesFor(const TransportLimits& limits, MessageCutter& cutter, const std::uint8_t* data,
+                                std::size_t length, std::size_t& stray);
+
 class RtMidiPort : public MidiPort, private MidiInputHandler {
 public:
     // `names` are the port names to look for (the update's, or the one given by hand); the pacing

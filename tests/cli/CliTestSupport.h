@@ -5,12 +5,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Cli.h"
+#include "Clock.h"
 #include "TestSupport.h"
 #include "Update.h"
 
@@ -37,6 +39,8 @@ inline CliRun RunMidiUpdate(const std::vector<std::string>& args, const std::str
     std::ostringstream out, err;
     std::istringstream in(input);
     CliIo io{out, err, in, tty};
+    // Forecasts never depend on the MIDI systems of the machine the tests run on.
+    io.transportPacing = [](const std::string&) { return std::unique_ptr<TransportPacing>(); };
     CliRun run;
     run.status = RunCli(args, io);
     run.out = out.str();
@@ -78,6 +82,17 @@ inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
+
+// A simulated clock that lets the test act after every sleep: a device or a MIDI system answering
+// while the program waits, as the real ones do on threads of their own.
+class HookedClock : public SimulatedClock {
+public:
+    std::function<void(std::uint64_t nowMs)> afterSleep;
+    void SleepMs(std::uint32_t ms) override {
+        SimulatedClock::SleepMs(ms);
+        if (afterSleep) afterSleep(NowMs());
+    }
+};
 
 // A SysEx message of `size` bytes in all (F0 ... F7) with 7-bit filler and no line feeds.
 inline std::vector<std::uint8_t> SysExMessage(std::size_t size, std::uint8_t fill = 0x11) {

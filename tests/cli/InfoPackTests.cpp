@@ -120,7 +120,7 @@ TEST(Info, AFileThatFailsToLoadEndsStandardErrorWithTheLoadersMessage) {
             std::string diagnostic = testing::internal::GetCapturedStderr();
             EXPECT_EQ(diagnostic.rfind("MidiUpdateLib/Update.cpp:", 0) == 0, c.name == "tag") << diagnostic;
             EXPECT_EQ(run.status, 1);
-            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.out, json ? "{\"file\": \"" + path + "\", \"error\": \"" + c.message + "\"}\n" : "");
             EXPECT_EQ(run.LastErrLine(), c.message);
         }
     }
@@ -144,6 +144,29 @@ TEST(Info, AFileThatCannotBeReadOrIsNoRawSysExSaysWhy) {
         const CliRun run = RunMidiUpdate({"info", c.path});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, c.err);
+    }
+}
+
+// A refused file still gives a machine one object: the file as named (valid JSON whatever bytes
+// the name holds) and the reason, while the person gets the same reason on standard error.
+TEST(Info, JsonForARefusedFileNamesItAndSaysWhy) {
+    TempDir dir;
+    const std::string noise = dir.Write("fw.syx", {0x12, 0x34, 0x56});
+    const struct {
+        std::string path, input, json;
+    } cases[] = {
+        {"/nonexistent/\"q\"\\\xFF\xC3\xA9.upd", "",
+         "{\"file\": \"/nonexistent/\\\"q\\\"\\\\\\uFFFD\xC3\xA9.upd\", "
+         "\"error\": \"could not open the file: No such file or directory\"}"},
+        {noise, "", "{\"file\": \"" + noise + "\", \"error\": \"" + std::string(kBadHeaderText) + "\"}"},
+        {"-", "nope", "{\"file\": \"-\", \"error\": \"" + std::string(kBadHeaderText) + "\"}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const CliRun run = RunMidiUpdate({"info", "--json", c.path}, c.input);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, c.json + "\n");
+        EXPECT_NE(run.err.find("midiupdate: could not "), std::string::npos) << run.err;
     }
 }
 

@@ -9,6 +9,11 @@
 #include "Clock.h"
 #include "HostPlatform.h"
 #include "MidiSystem.h"
+#if __has_include("DeviceSimulator.h")
+#include "DeviceSimulator.h"
+#include "rtmidi/FakeConnection.h"
+#define MIDIUPDATE_SIMULATOR_OVER_FAKE 1
+#endif
 
 namespace {
 
@@ -107,6 +112,61 @@ TEST(Simulate, WithoutTheNamedMidiSystemSaysSoAndFails) {
     for (const CliRun& run : {ports, simulate}) {
         EXPECT_EQ(run.status, kExitFailed);
         EXPECT_EQ(run.err.rfind("midiupdate: no MIDI system available: ", 0), 0u) << run.err;
+    }
+}
+#endif
+
+#if defined(MIDIUPDATE_SIMULATOR_OVER_FAKE)
+namespace {
+
+// Serves the simulated device over a connection in memory that the test feeds.
+class InMemorySystem : public MidiSystem {
+public:
+    explicit InMemorySystem(FakeConnection& connection) : connection(connection) {}
+    std::string Name() const override { return "test"; }
+    std::vector<MidiPortEntry> OutputPorts() override { return {}; }
+    std::vector<MidiPortEntry> InputPorts() override { return {}; }
+    std::unique_ptr<MidiPort> MakePort(const PortSettings&) override { return nullptr; }
+    std::unique_ptr<DeviceServer> ServeDevice(const std::string& name, SimulatedDevice& device,
+                                              std::string&) override {
+        return std::make_unique<DeviceSimulator>(connection, device, name);
+    }
+
+private:
+    FakeConnection& connection;
+};
+
+}  // namespace
+
+// Every byte arrives, but the MIDI system says it lost input on the way: simulate says so, does not
+// call the transfer good and exits with 1, with a file and without one.
+TEST(Simulate, ATransferTheMidiSystemLostInputInIsNotGood) {
+    TempDir dir;
+    UpdateFileContents contents;
+    contents.productName = "Pad";
+    contents.portions.push_back({SysExMessage(40), 0});
+    const std::string path = dir.WriteUpdate("fw.upd", contents);
+    for (const bool withFile : {true, false}) {
+        SCOPED_TRACE(withFile ? "with a file" : "without a file");
+        FakeConnection midi;
+        HookedClock clock;
+        ScopedClock use(clock);
+        clock.afterSleep = [&](std::uint64_t now) {
+            if (now == 100) midi.Deliver(contents.portions[0].data);
+            if (now == 150) midi.inputErrors.overruns = 1;
+        };
+        std::ostringstream out, err;
+        std::istringstream in;
+        CliIo io{out, err, in};
+        io.openMidiSystem = [&](std::string&) { return std::make_unique<InMemorySystem>(midi); };
+        std::vector<std::string> args = {"simulate", "--timeout", "3"};
+        if (withFile) args.push_back(path);
+        EXPECT_EQ(RunCli(args, io), kExitFailed) << err.str();
+        EXPECT_NE(out.str().find("MIDI input errors: the MIDI system reported 1 input buffer overrun and 0 other "
+                                 "input errors; what came meanwhile was lost\n"
+                                 "Verdict: the MIDI system lost input on the way in, so this transfer is not good.\n"),
+                  std::string::npos)
+            << out.str();
     }
 }
 #endif

@@ -33,7 +33,8 @@ send_phase() {
   ' "$1"
 }
 
-"$midiupdate" send "$work/big.upd" --dry-run --events >"$work/dry.events" 2>/dev/null
+# The same system as the real run below, so that only its pacing (never ALSA's) joins the rests.
+"$midiupdate" send "$work/big.upd" --dry-run --events --api jack >"$work/dry.events" 2>/dev/null
 prescribed=$(send_phase "$work/dry.events")
 
 "$midiupdate" simulate "$work/big.upd" --timeout 300 --api jack >"$work/sim.out" 2>&1 &

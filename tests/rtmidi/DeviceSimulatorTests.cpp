@@ -145,3 +145,62 @@ TEST(DeviceSimulator, ReportsTheMessagesItIgnoredApartFromTheFirmware) {
               "Ignored 1 real-time message: 1 x Active Sensing (FE)\n"
               "Verdict: every byte arrived as the file says.\n");
 }
+
+// Input the MIDI system lost never arrives, so nothing in what did arrive need show it: its own
+// count decides. A transfer it reported losing input in is never good, for either kind of device,
+// even when every byte seemed to arrive; and the device without a file also catches the gap that
+// a message broken off by another status byte leaves.
+TEST(DeviceSimulator, InputTheMidiSystemLostMakesTheTransferNotGood) {
+    Update update;
+    update.portions = {{Message(0x11, 20), 0}};
+    const Bytes& firmware = update.portions[0].data;
+    const Bytes broken = {0xF0, 0x11, 0x12, 0xF0, 0x13, 0xF7};  // the first message's end is missing
+    const std::string lostLine =
+        "MIDI input errors: the MIDI system reported 2 input buffer overruns and 1 other input error; what came "
+        "meanwhile was lost\n";
+    const std::string lostVerdict =
+        "Verdict: the MIDI system lost input on the way in, so this transfer is not good.\n";
+    const struct Case {
+        const char* name;
+        bool withFile;
+        Bytes sent;
+        MidiInputErrors errors;
+        bool good;
+        std::vector<std::string> inReport;
+        // The device's own answer: the file's device judges the bytes it has, the other one
+        // fails wherever something went missing.
+        std::uint8_t answer;
+    } cases[] = {
+        {"file, nothing lost", true, firmware, {}, true, {"Verdict: every byte arrived as the file says.\n"},
+         kStatusAccepted},
+        {"file, input lost", true, firmware, {2, 1}, false, {lostLine, lostVerdict}, kStatusAccepted},
+        {"any SysEx, nothing lost", false, firmware, {}, true, {"Verdict: SysEx arrived (no file"}, kStatusAccepted},
+        {"any SysEx, input lost", false, firmware, {2, 1}, false, {lostLine, lostVerdict}, kStatusFailed},
+        {"any SysEx, a message broken off", false, broken, {}, false,
+         {"Broken off: 1 SysEx message ended by a status byte other than F7\n",
+          "Verdict: SysEx arrived broken: bytes are missing.\n"},
+         kStatusFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StepClock clock;
+        ScopedClock use(clock);
+        FakeConnection midi;
+        auto device = c.withFile ? MakeFileDevice(update, update.winPort, DeviceBehaviour{})
+                                 : MakeAnySysExDevice(DeviceBehaviour{});
+        DeviceSimulator simulator(midi, *device, "Pad");
+        std::vector<std::string> arrived;
+        simulator.OnArrival([&](const SimulatedDevice& seen) { arrived.push_back(seen.ArrivedLine()); });
+        clock.afterSleep = [&](std::uint64_t now) {
+            if (now == 100) midi.Deliver(c.sent);
+            // The system tells of its loss only on its next read, after what came through.
+            if (now == 150) midi.inputErrors = c.errors;
+        };
+        ASSERT_TRUE(simulator.Run(3000));
+        EXPECT_EQ(device->Satisfied(), c.good);
+        const std::string report = device->Report();
+        for (const std::string& part : c.inReport) EXPECT_NE(report.find(part), std::string::npos) << report;
+        EXPECT_EQ(arrived.back().find("3 MIDI input errors") != std::string::npos, c.errors.Any()) << arrived.back();
+        EXPECT_EQ(midi.sent, (std::vector<Bytes>{MakeStatusMessage(c.answer)}));
+    }
+}

@@ -28,6 +28,8 @@ public:
     // the system took but loses on the way is in `lost`.
     enum class Model { Plain, Alsa, Jack, CoreMidi };
     Model model = Model::Plain;
+    // What the system reports having lost on the way in.
+    MidiInputErrors inputErrors;
     std::vector<Bytes> events;
     std::vector<Bytes> lost;
 
@@ -85,6 +87,7 @@ public:
         if (onSend) onSend(sent.back());
         return true;
     }
+    MidiInputErrors InputErrors() const override { return inputErrors; }
     TransportLimits Limits() const override { return limits; }
     std::string ApiName() const override { return "fake"; }
 

@@ -9,3 +9,6 @@ std::unique_ptr<MidiSystem> OpenPlatformMidiSystem(const std::string& api, std::
     }
     return std::make_unique<WinmmMidiSystem>();
 }
+
+// How long winmm takes over a long message is up to the driver behind the port: not known here.
+std::unique_ptr<TransportPacing> PlatformTransportPacing(const std::string&) { return nullptr; }
