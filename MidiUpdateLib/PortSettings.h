@@ -12,6 +12,9 @@ struct PortSettings {
     std::int32_t delay = 200;     // ms: pause after each chunk the output accepted
     std::int32_t unprepDelay = 100;  // ms: pause after each chunk's output buffer was released
     bool chunks = true;           // frame every chunk as one complete SysEx message
+    // Not from a file: `names` holds the one output port a person picked (by its name or its
+    // number), so the input is the one paired with that output before any other the name matches.
+    bool pickedByHand = false;
 };
 
 // The built-in defaults, copied into every new Update before a file is read.
