@@ -26,6 +26,51 @@ std::string JsonText(const std::string& text) {
     return out;
 }
 
+#if !defined(_WIN32)
+namespace {
+// Whether the bytes are well-formed UTF-8 (lead bytes followed by their continuation bytes).
+bool IsUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80             ? 1
+                                   : (c & 0xE0) == 0xC0 ? 2
+                                   : (c & 0xF0) == 0xE0 ? 3
+                                   : (c & 0xF8) == 0xF0 ? 4
+                                                        : 0;
+        if (length == 0 || (length == 2 && c < 0xC2) || i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+}  // namespace
+#endif
+
+std::string JsonSystemText(const std::string& text) {
+#if defined(_WIN32)
+    return JsonText(text);
+#else
+    if (!IsUtf8(text)) return JsonText(text);
+    std::string out = "\"";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(byte));
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+#endif
+}
+
 std::string JsonFloat(float value) {
     // Four decimals are finer than any bar can show; more would only be single-precision noise.
     char buffer[32];

@@ -8,6 +8,9 @@ struct Update;
 // A JSON string literal (UTF-8) for a text of an update file, read as code page 1252; control
 // characters are written as \uXXXX.
 std::string JsonText(const std::string& text);
+// A JSON string literal for a name the MIDI system gave: UTF-8 as it is, where the system speaks
+// UTF-8 (Linux, macOS); otherwise, as on Windows, the bytes read as code page 1252 (JsonText).
+std::string JsonSystemText(const std::string& text);
 // The value with at most four decimals, without trailing zeros.
 std::string JsonFloat(float value);
 // One object describing a loaded update (the `info --json` output).
