@@ -55,6 +55,11 @@ public:
     // Forgets the stored message.
     virtual void ClearSysEx();
 
+    // The names of the output and input ports open now, as the system lists them: "" for a side
+    // that is closed, and from a port that does not tell.
+    virtual std::string OpenOutputName() const { return {}; }
+    virtual std::string OpenInputName() const { return {}; }
+
     // Called through the assembler when a message is complete: replaces the stored message.
     void GotSysEx();
 

@@ -4,3 +4,5 @@ std::unique_ptr<DeviceServer> MidiSystem::ServeDevice(const std::string&, Simula
     error = "no MIDI system available: this program was built without RtMidi";
     return nullptr;
 }
+
+MidiPortPair MidiSystem::PortsFor(const PortSettings&) { return {}; }

@@ -29,6 +29,12 @@ struct MidiInputErrors {
     bool Any() const { return overruns != 0 || failures != 0; }
 };
 
+// The output and input ports of one device, as the system lists them; "" where there is none.
+struct MidiPortPair {
+    std::string output;
+    std::string input;
+};
+
 // A device model that virtual ports serve: what arrives goes in, and what it says comes out when
 // due. The transport loop decides when a reboot that the device asks for begins.
 class SimulatedDevice {
@@ -77,6 +83,9 @@ public:
     virtual std::vector<MidiPortEntry> InputPorts() = 0;
     // A port that opens the devices `settings.names` pick out when it is first asked to connect.
     virtual std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) = 0;
+    // The ports such a port would open if it connected now, by the port's own rules. The base
+    // cannot tell and names none.
+    virtual MidiPortPair PortsFor(const PortSettings& settings);
     // Ports that other programs see under `name`, as the device's own, serving `device` (which
     // must outlive the server); empty with the reason in `error` where the system has none.
     virtual std::unique_ptr<DeviceServer> ServeDevice(const std::string& name, SimulatedDevice& device,

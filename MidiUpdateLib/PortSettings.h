@@ -18,6 +18,9 @@ struct PortSettings {
     // which can come from any maker and goes out as its own messages. Not a record key: only the
     // kind of file decides it.
     bool wholeMessages = false;
+    // Not from a file: `names` holds the one output port a person picked (by its name or its
+    // number), so the input is the one paired with that output before any other the name matches.
+    bool pickedByHand = false;
 };
 
 // The settings a raw SysEx file is sent with: the defaults, except that nothing is inserted and a

@@ -88,6 +88,14 @@ std::string JsonUtf8Text(const std::string& text) {
     return out;
 }
 
+std::string JsonSystemText(const std::string& text) {
+#if defined(_WIN32)
+    return JsonText(text);
+#else
+    return JsonUtf8Text(text);
+#endif
+}
+
 std::string JsonFloat(float value) {
     // Four decimals are finer than any bar can show; more would only be single-precision noise.
     char buffer[32];

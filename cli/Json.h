@@ -11,6 +11,9 @@ std::string JsonText(const std::string& text);
 // A JSON string literal for a text that is already UTF-8 (a path, a sentence of the program's):
 // control characters are written as \uXXXX, and bytes that are not UTF-8 as U+FFFD.
 std::string JsonUtf8Text(const std::string& text);
+// A JSON string literal for a name the MIDI system gave: UTF-8 as it is, where the system speaks
+// UTF-8 (Linux, macOS); on Windows the bytes read as code page 1252 (JsonText).
+std::string JsonSystemText(const std::string& text);
 // The value with at most four decimals, without trailing zeros.
 std::string JsonFloat(float value);
 // One object describing a loaded update (the `info --json` output).

@@ -35,6 +35,9 @@ void EventsReporter::ProgressIndeterminate() { Emit("indeterminate", ""); }
 void EventsReporter::Status(const std::string& text) { Emit("status", ", \"text\": " + JsonText(text)); }
 void EventsReporter::Error(const std::string& text) { Emit("error", ", \"text\": " + JsonText(text)); }
 void EventsReporter::Completed(const std::string& text) { Emit("completed", ", \"text\": " + JsonText(text)); }
+void EventsReporter::Ports(const std::string& output, const std::string& input) {
+    Emit("ports", ", \"output\": " + JsonSystemText(output) + ", \"input\": " + JsonSystemText(input));
+}
 void EventsReporter::Verdict(const std::string& verdict, int exitStatus) {
     Emit("verdict", ", \"verdict\": " + JsonText(verdict) + ", \"exit\": " + std::to_string(exitStatus));
 }

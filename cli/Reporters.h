@@ -34,8 +34,9 @@ public:
     void Completed(const std::string& text) override;
     void BlockingMessage(const std::string& text) override;
 
-private:
-public:
+    // The device's ports as they open: the output and the input ("" while none is open), as the
+    // system lists them.
+    void Ports(const std::string& output, const std::string& input);
     // The last line of a run: which verdict it reached and the exit status the process returns.
     void Verdict(const std::string& verdict, int exitStatus);
 

@@ -149,8 +149,9 @@ std::size_t UnterminatedTail(const std::vector<std::uint8_t>& data) {
 // confirmation dialog.
 // `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal. `lowerBound`:
 // the pacing of the MIDI system that will carry the update is not in the estimate.
-void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t estimateMs, bool lowerBound,
-                      std::size_t width, std::ostream& out) {
+// `answers`: the line on the input the device's answers come in on, where it is known; "" for none.
+void PrintSendPreview(const Update& u, const std::string& target, const std::string& answers,
+                      std::uint64_t estimateMs, bool lowerBound, std::size_t width, std::ostream& out) {
     const std::uint32_t total = TotalSysExSize(u);
     out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
     out << "Version:     " << VersionText(u.version)
@@ -160,6 +161,7 @@ void PrintSendPreview(const Update& u, const std::string& target, std::uint64_t 
         PrintIndented(out, Cp1252ToUtf8(WrapText(u.message, width > 8 ? width - 4 : 0)));
     }
     out << "Send to:     " << target << "\n";
+    if (!answers.empty()) out << "Answers on:  " << answers << "\n";
     out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
         << ") in all\n";
     // The pacing in effect, overrides included.
@@ -302,7 +304,17 @@ struct Stop {
 struct SendPlan {
     std::unique_ptr<MidiSystem> system;  // empty for the virtual device
     std::string target = "the built-in virtual device";
+    std::string answers;  // the preview's line on the input, for a port picked by hand
 };
+
+// Where the device's answers will come in, for an output a person picked: that output's input as
+// the system lists the ports now. Nothing while the output itself is not there.
+std::string AnswersText(MidiSystem& system, const PortSettings& settings) {
+    const MidiPortPair ports = system.PortsFor(settings);
+    if (ports.output.empty()) return "";
+    if (ports.input.empty()) return "no input port of \"" + ports.output + "\" is listed; its answers may go unheard";
+    return "the input port \"" + ports.input + "\"";
+}
 
 // A real run: the platform's MIDI system, and in `update` the names of the port that the file (or
 // the user's choice) picks out.
@@ -336,11 +348,15 @@ std::optional<Stop> PlanRealSend(const SendOptions& options, Update& update, Cli
         portName = ChoosePort(system, io, status);
         if (!portName) return Stop{status == kExitUsage ? "refused" : "canceled", status};
     }
-    // As the choice in the program's dialog does: the chosen name is the only name looked for.
-    if (portName && !portName->empty())
+    // As the choice in the program's dialog does: the chosen name is the only name looked for,
+    // and the device's answers are heard on that output's own input.
+    if (portName && !portName->empty()) {
         update.winPort.names = {*portName};
-    else
+        update.winPort.pickedByHand = true;
+        plan.answers = AnswersText(system, update.winPort);
+    } else {
         update.winPort.names = PortNamesFor(update, CurrentHostPlatform());
+    }
     plan.target = PortNamesText(update.winPort.names) + " (" + system.Name() + ")";
     return std::nullopt;
 }
@@ -398,7 +414,7 @@ int Send(Args& args, CliIo& io) {
         const Forecast forecast = ForecastRun(*update, options.behaviour, forecastPacing.get());
         // Plain text is wrapped to a terminal's width, never off one.
         const std::size_t width = io.outIsTty && !options.events ? (io.columns ? io.columns() : 80) : 0;
-        PrintSendPreview(*update, plan.target, forecast.totalMs, lowerBound, width, talk);
+        PrintSendPreview(*update, plan.target, plan.answers, forecast.totalMs, lowerBound, width, talk);
         talk << "\n";
         // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
         std::unique_ptr<MidiPort> realPort;
@@ -409,14 +425,19 @@ int Send(Args& args, CliIo& io) {
             // A port that does not appear is waited for without end; after the first round of
             // checks the person learns what is looked for, what there is, and how to stop.
             MidiSystem& system = *plan.system;
-            realPort = std::make_unique<LookingPort>(system.MakePort(update->winPort), [&] {
-                std::ostringstream text;
-                text << "midiupdate: no MIDI port matches yet; still looking for " << plan.target
-                     << ", as the device may still be starting its update mode. Ctrl-C stops.\n";
-                PrintPorts("Output ports now:", system.OutputPorts(), text);
-                PrintPorts("Input ports now:", system.InputPorts(), text);
-                say(text.str());
-            });
+            realPort = std::make_unique<LookingPort>(
+                system.MakePort(update->winPort),
+                [&] {
+                    std::ostringstream text;
+                    text << "midiupdate: no MIDI port matches yet; still looking for " << plan.target
+                         << ", as the device may still be starting its update mode. Ctrl-C stops.\n";
+                    PrintPorts("Output ports now:", system.OutputPorts(), text);
+                    PrintPorts("Input ports now:", system.InputPorts(), text);
+                    say(text.str());
+                },
+                [&](const std::string& output, const std::string& input) {
+                    if (eventsReporter) eventsReporter->Ports(output, input);
+                });
         }
         // A dry run goes through the same pacing as its forecast, afresh.
         std::unique_ptr<TransportPacing> dryRunPacing = options.dryRun ? PacingOf(io, pacedApi) : nullptr;

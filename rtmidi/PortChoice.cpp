@@ -8,25 +8,11 @@ namespace {
 const char* const kSoftwareSynthesizers[] = {"TiMidity", "FLUID Synth", "FluidSynth", "Synth input port",
                                              "DLS Synth"};
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Drops a trailing " 20:0" (the ALSA sequencer's client and port numbers).
-std::string WithoutAddress(const std::string& name) {
-    std::size_t end = name.size();
-    std::size_t i = end;
-    while (i > 0 && IsDigit(name[i - 1])) --i;
-    if (i == end || i == 0 || name[i - 1] != ':') return name;
-    std::size_t colon = --i;
-    while (i > 0 && IsDigit(name[i - 1])) --i;
-    if (i == colon || i == 0 || name[i - 1] != ' ') return name;
-    return name.substr(0, i - 1);
-}
-
 }  // namespace
 
 std::vector<std::string> PortNameParts(const std::string& listedName) {
     std::vector<std::string> parts{listedName};
-    const std::string bare = WithoutAddress(listedName);
+    const std::string bare = WithoutSequencerAddress(listedName);
     const std::size_t colon = bare.find(':');
     if (colon != std::string::npos) {
         parts.push_back(bare.substr(0, colon));
@@ -59,4 +45,40 @@ int ChoosePort(const std::set<std::string>& names, const std::vector<std::string
         if (matches && firstMatch < 0) firstMatch = static_cast<int>(i);
     }
     return firstMatch;
+}
+
+namespace {
+
+// The first of `listed` whose name or a part of it is exactly one of `names`, or -1.
+int ChooseExactly(const std::set<std::string>& names, const std::vector<std::string>& listed) {
+    if (names.empty()) return -1;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (IsNeverTheDevice(listed[i])) continue;
+        for (const std::string& part : PortNameParts(listed[i]))
+            if (MatchesPortNameExactly(names, part)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+int ChooseInput(const PortSettings& settings, const std::string& output, const std::vector<std::string>& inputs) {
+    if (!settings.pickedByHand) {
+        const int named = ChooseExactly(settings.names, inputs);
+        if (named >= 0) return named;
+    }
+    const int paired = PairedInput(output, inputs);
+    if (paired >= 0 && !IsNeverTheDevice(inputs[static_cast<std::size_t>(paired)])) return paired;
+    // A device whose input is named unlike its output in every way is still found by the names.
+    return ChoosePort(settings.names, inputs);
+}
+
+MidiPortPair ChoosePorts(const PortSettings& settings, const std::vector<std::string>& outputs,
+                         const std::vector<std::string>& inputs) {
+    MidiPortPair pair;
+    const int out = ChoosePort(settings.names, outputs);
+    if (out >= 0) pair.output = outputs[static_cast<std::size_t>(out)];
+    const int in = ChooseInput(settings, pair.output, inputs);
+    if (in >= 0) pair.input = inputs[static_cast<std::size_t>(in)];
+    return pair;
 }

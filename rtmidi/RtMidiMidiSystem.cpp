@@ -61,6 +61,10 @@ std::unique_ptr<MidiPort> RtMidiMidiSystem::MakePort(const PortSettings& setting
     return std::make_unique<RtMidiPort>(OpenRtMidiConnection(apiName, kMidiUpdateClientName), settings);
 }
 
+MidiPortPair RtMidiMidiSystem::PortsFor(const PortSettings& settings) {
+    return ChoosePorts(settings, lister->OutputNames(), lister->InputNames());
+}
+
 std::unique_ptr<DeviceServer> RtMidiMidiSystem::ServeDevice(const std::string& name, SimulatedDevice& device,
                                                             std::string& error) {
     try {

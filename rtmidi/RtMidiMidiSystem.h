@@ -21,6 +21,7 @@ public:
     std::vector<MidiPortEntry> OutputPorts() override;
     std::vector<MidiPortEntry> InputPorts() override;
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override;
+    MidiPortPair PortsFor(const PortSettings& settings) override;
     std::unique_ptr<DeviceServer> ServeDevice(const std::string& name, SimulatedDevice& device,
                                               std::string& error) override;
 

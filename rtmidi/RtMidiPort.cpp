@@ -194,7 +194,8 @@ void RtMidiPort::Connect() {
         }
     }
     if (!connection->InputOpen()) {
-        const int in = ChoosePort(settings.names, inputs);
+        // The chosen output's device answers on its own input, whose name may differ.
+        const int in = ChooseInput(settings, outputName, inputs);
         if (in < 0) {
             if (!inputMissingLogged) LogMessage("%s: no input port matches\n", "RtMidiPort::Connect");
             inputMissingLogged = true;

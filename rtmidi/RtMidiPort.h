@@ -90,9 +90,8 @@ public:
     std::vector<std::uint8_t> Query(std::uint32_t limit, const std::uint8_t* request,
                                     std::uint32_t length) override;
 
-    // The names of the ports now open ("" when closed).
-    const std::string& OutputName() const { return outputName; }
-    const std::string& InputName() const { return inputName; }
+    std::string OpenOutputName() const override { return outputName; }
+    std::string OpenInputName() const override { return inputName; }
 
 private:
     void OnMidiInput(const std::uint8_t* data, std::size_t length) override;

@@ -146,14 +146,10 @@ EMSCRIPTEN_KEEPALIVE const char* mu_find_ports(const std::uint8_t* data, int len
         const Update update = Load(data, length);
         const PortSettings settings = RunSettings(update, platform, chosen);
         WebMidiConnection connection;
-        const std::vector<std::string> outputs = connection.OutputNames();
-        const std::vector<std::string> inputs = connection.InputNames();
-        const int out = ChoosePort(settings.names, outputs);
-        const int in = ChoosePort(settings.names, inputs);
-        std::string json = "{\"ok\": true, \"output\": " +
-                           JsonText(out < 0 ? "" : outputs[static_cast<std::size_t>(out)]) +
-                           ", \"input\": " + JsonText(in < 0 ? "" : inputs[static_cast<std::size_t>(in)]);
-        if (out < 0) {
+        const MidiPortPair ports = ChoosePorts(settings, connection.OutputNames(), connection.InputNames());
+        std::string json = "{\"ok\": true, \"output\": " + JsonText(ports.output) +
+                           ", \"input\": " + JsonText(ports.input);
+        if (ports.output.empty()) {
             json += ", \"problem\": " +
                     JsonText("No MIDI output port matches " + NamesText(settings.names) +
                              ". Connect the device (and close programs that hold its port), then try again.");

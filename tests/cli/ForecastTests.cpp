@@ -1,6 +1,8 @@
 // A dry run's estimate against a real run through a MIDI system's pacing: the dry run over the ALSA
 // sequencer's limits must take as long as the port of that system really takes over them.
 
+#include <algorithm>
+
 #include "CliTestSupport.h"
 
 #if __has_include("PiecePacing.h")
@@ -134,8 +136,15 @@ TEST(SendDryRun, OverAMidiSystemTakesAsLongAsItsPortReallyDoes) {
         ASSERT_EQ(real.status, kExitOk) << real.err;
         EXPECT_EQ(midi.Wire(), portion);  // every byte went through the port, cut in pieces
 
-        // Every report at the same time, the verdict's time being the whole run's.
-        EXPECT_EQ(dry.OutLines(), real.OutLines());
+        // Every report at the same time, the verdict's time being the whole run's; only a real port
+        // names the ports it opened.
+        std::vector<std::string> realReports = real.OutLines();
+        realReports.erase(std::remove_if(realReports.begin(), realReports.end(),
+                                         [](const std::string& line) {
+                                             return line.find("\"event\": \"ports\"") != std::string::npos;
+                                         }),
+                          realReports.end());
+        EXPECT_EQ(dry.OutLines(), realReports);
         EXPECT_NE(dry.err.find("Dry run: on a real device over alsa this update would take about"), std::string::npos)
             << dry.err;
         EXPECT_NE(dry.err.find("(" + std::to_string(RunMs(real)) + " ms)"), std::string::npos) << dry.err;

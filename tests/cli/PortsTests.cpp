@@ -232,6 +232,87 @@ TEST(SendConfirmation, AsksBeforeARealDeviceIsUpdated) {
 
 }  // namespace
 
+#if defined(MIDIUPDATE_TEST_RTMIDI_PORT)
+// A send over the RtMidi port, to a device that a MIDI system in memory lists as JACK does.
+#include "DeviceBehaviour.h"
+#include "PortChoice.h"
+#include "RtMidiPort.h"
+#include "VirtualDeviceModel.h"
+#include "rtmidi/FakeConnection.h"
+
+namespace {
+
+// The system's lists are those of `midi`, which the one port it makes takes over.
+class InMemorySystem : public MidiSystem {
+public:
+    explicit InMemorySystem(std::unique_ptr<FakeConnection>& connection) : connection(connection), midi(*connection) {}
+    std::string Name() const override { return "jack"; }
+    std::vector<MidiPortEntry> OutputPorts() override { return Entries(midi.outputs); }
+    std::vector<MidiPortEntry> InputPorts() override { return Entries(midi.inputs); }
+    std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override {
+        return std::make_unique<RtMidiPort>(std::move(connection), settings);
+    }
+    MidiPortPair PortsFor(const PortSettings& settings) override {
+        return ChoosePorts(settings, midi.outputs, midi.inputs);
+    }
+
+private:
+    static std::vector<MidiPortEntry> Entries(const std::vector<std::string>& names) {
+        std::vector<MidiPortEntry> entries;
+        for (std::size_t i = 0; i < names.size(); ++i) entries.push_back({static_cast<int>(i), names[i], false});
+        return entries;
+    }
+    std::unique_ptr<FakeConnection>& connection;
+    FakeConnection& midi;
+};
+
+// A simulated clock during whose sleeps the device's answers arrive.
+class AnsweringClock : public SimulatedClock {
+public:
+    std::function<void()> afterSleep;
+    void SleepMs(std::uint32_t ms) override {
+        SimulatedClock::SleepMs(ms);
+        if (afterSleep) afterSleep();
+    }
+};
+
+// An output picked by its number names one port; the device answers on the other, which JACK
+// lists under another client, as RtMidi makes one client for each direction.
+TEST(SendToAPortNumber, HearsTheDeviceOnTheInputOfThatOutput) {
+    TempDir dir;
+    const std::string path = dir.Write("fw.syx", SysExMessage(600));
+    std::ifstream file(path, std::ios::binary);
+    const Update update(file);
+    VirtualDeviceModel model(update, update.winPort, ParseDeviceBehaviour("status=accept"));
+    auto connection = std::make_unique<FakeConnection>();
+    FakeConnection& midi = *connection;
+    midi.outputs = {"Lab Port Seven-01:Lab Port Seven"};
+    midi.inputs = {"Other:Lab Port Seven", "Lab Port Seven:Lab Port Seven"};
+    AnsweringClock clock;
+    ScopedClock use(clock);
+    midi.onSend = [&](const Bytes& bytes) { model.Receive(bytes.data(), bytes.size(), clock.NowMs()); };
+    clock.afterSleep = [&] {
+        for (const Bytes& message : model.TakeDue(clock.NowMs())) midi.Deliver(message);
+    };
+
+    const CliRun run = RunWith({"send", path, "--port", "0", "--yes", "--events"},
+                               [&](std::string&) { return std::make_unique<InMemorySystem>(connection); });
+    EXPECT_EQ(run.status, kExitOk) << run.out;
+    EXPECT_EQ(model.GetStats().portionsCompleted, 1u);
+    // The preview (on standard error beside JSON) and the events name both ports.
+    EXPECT_NE(run.err.find("Send to:     a MIDI port named \"Lab Port Seven-01:Lab Port Seven\" (jack)\n"
+                           "Answers on:  the input port \"Lab Port Seven:Lab Port Seven\"\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("\"event\": \"ports\", \"output\": \"Lab Port Seven-01:Lab Port Seven\", "
+                           "\"input\": \"Lab Port Seven:Lab Port Seven\"}"),
+              std::string::npos)
+        << run.out;
+}
+
+}  // namespace
+#endif
+
 #ifndef _WIN32
 // The same commands over the Windows port and the simulated winmm, with an instrument behind it.
 #include "WinmmMidiSystem.h"

@@ -76,7 +76,8 @@ stop_simulator() {
   if [ -f "$work/sim.tty" ]; then tr '\r' '\n' <"$work/sim.tty" | sed 's/\x1b\[K//g' >"$work/sim.out"; fi
 }
 
-# run_case NAME BEHAVIOUR LIMIT_S FILE: simulator and send; leaves sendstatus and simstatus.
+# run_case NAME BEHAVIOUR LIMIT_S FILE: simulator and send; leaves sendstatus and simstatus. With
+# BY_NUMBER set, send picks the device's output by its number as `ports` lists it.
 run_case() {
   local name=$1 behaviour=$2 limit=$3 file=$4
   rm -f "$work"/send.* "$work"/sim.*
@@ -86,7 +87,14 @@ run_case() {
     stop_simulator
     return 1
   fi
-  timeout "$limit" "$midiupdate" send "$file" --yes --api "$api" --log "$work/send.log" \
+  local port=()
+  if [ -n "${BY_NUMBER:-}" ]; then
+    local id
+    id=$("$midiupdate" ports --api "$api" |
+      awk -v name="$name" '/input ports/ { exit } /^  #/ && index($0, name) { sub(/^  #/, ""); print $1; exit }')
+    port=(--port "$id")
+  fi
+  timeout "$limit" "$midiupdate" send "$file" --yes --api "$api" --log "$work/send.log" "${port[@]}" \
     >"$work/send.out" 2>"$work/send.err"
   sendstatus=$?
   stop_simulator
@@ -123,6 +131,15 @@ whole='^Received [0-9]+ of [0-9]+( bytes;( portions( complete:( [0-9]+( of( [0-9
 bad=$(awk -v whole="$whole" 'length($0) >= 40 || $0 !~ whole' "$work/states")
 [ -z "$bad" ] || fail "a state of the line is too long or cut inside a word: $bad"
 rm -f "$work/sim.tty"
+
+# An output picked by its number names one port; the device answers on its input, which the
+# system may name otherwise (JACK puts RtMidi's two directions on two clients).
+case=by-number
+BY_NUMBER=1 run_case "Accepting Pad" "" 60 "$work/accept.upd"
+[ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+grep -q "The 'Accepting Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no success verdict"
+grep -q "^Answers on:  the input port " "$work/send.out" || fail "the preview does not name the input"
+expect_whole_file
 
 case=failing
 pack "Failing Pad" "$work/fail.upd" "$work/a.syx"

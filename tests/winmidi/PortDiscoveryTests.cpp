@@ -11,6 +11,7 @@
 #include "LayerTestSupport.h"
 #include "PortDiscovery.h"
 #include "TestSupport.h"
+#include "WindowsMidiPort.h"
 
 namespace {
 
@@ -61,6 +62,41 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"ChosenSynthesizerFindsNothing", {kSynth, "Pad"}, {}, {kSynth}, NoDevice},
         SearchCase{"NameAsListedFindsItsDevice", {"1- Foo", "2- Foo"}, {}, {"2- Foo"}, 1}),
     [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
+
+// The input a port opens beside its output, as Windows names a device's further ports.
+TEST_F(PortDiscovery, ThePortListensOnTheInputOfTheOutputItOpened) {
+    const struct {
+        const char* what;
+        std::set<std::string> names;
+        bool pickedByHand;
+        std::vector<std::string> outputs, inputs;
+        std::string input;  // the input the port opens
+    } cases[] = {
+        {"picked by hand: MIDIIN2 for MIDIOUT2, not the first port's input", {"MIDIOUT2 (Pad)"}, true,
+         {"Pad", "MIDIOUT2 (Pad)"}, {"Pad", "MIDIIN2 (Pad)"}, "MIDIIN2 (Pad)"},
+        {"the file names the output only", {"MIDIOUT2 (Pad)"}, false, {kSynth, "MIDIOUT2 (Pad)"},
+         {"Keys", "MIDIIN2 (Pad)"}, "MIDIIN2 (Pad)"},
+        {"the file's names match the input exactly", {"Pad"}, false, {"Pad"}, {"MIDIIN2 (Pad)", "Pad"}, "Pad"},
+        {"the file's names match in part: the paired input before the lowest id", {"Pad"}, false,
+         {"MIDIOUT2 (Pad)"}, {"USB Pad Hub", "MIDIIN2 (Pad)"}, "MIDIIN2 (Pad)"},
+        {"picked by hand among devices of one name", {"2- Pad"}, true, {"Pad", "2- Pad"}, {"Pad", "2- Pad"},
+         "2- Pad"},
+        {"no output: the names alone", {"Pad"}, false, {}, {"Keys", "Pad In"}, "Pad In"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        winmm_layer::Reset();
+        for (const std::string& name : c.outputs) winmm_layer::AddOutput(name);
+        for (const std::string& name : c.inputs) winmm_layer::AddInput(name);
+        PortSettings settings;
+        settings.names = c.names;
+        settings.pickedByHand = c.pickedByHand;
+        WindowsMidiPort port(settings);
+        port.Connect();
+        EXPECT_EQ(port.OpenInputName(), c.input);
+        port.Disconnect();
+    }
+}
 
 TEST_F(PortDiscovery, OutputNamesAreListedAsTheSystemListsThem) {
     winmm_layer::AddOutput(kSynth);

@@ -114,6 +114,9 @@ std::string PickedPortName(const std::vector<std::string>& names, int choice) {
 
 PortSettings WorkerPortSettings(const PortSettings& fromFile, const std::string& portName) {
     PortSettings settings = fromFile;
-    if (!portName.empty()) settings.names = {portName};
+    if (!portName.empty()) {
+        settings.names = {portName};
+        settings.pickedByHand = true;
+    }
     return settings;
 }

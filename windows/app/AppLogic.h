@@ -69,7 +69,8 @@ std::string ImportantMessageText(const std::string& message);
 // The output port picked in the port choice, or a ParseError: "Update canceled" for no choice, and
 // a plain reason when the list holds no entry at the choice (no output device at all).
 std::string PickedPortName(const std::vector<std::string>& names, int choice);
-// The worker's port settings: the file's, with the picked port as the only name when there is one.
+// The worker's port settings: the file's, with the picked port as the only name when there is one
+// (and marked as picked by hand, so that its device's input is the one listened to).
 PortSettings WorkerPortSettings(const PortSettings& fromFile, const std::string& portName);
 
 // The picture the window paints, replaced from any thread. A replaced picture is never released

@@ -40,6 +40,34 @@ int FindOutputDevice(const std::set<std::string>& names) { return FirstMatch(Lis
 
 int FindInputDevice(const std::set<std::string>& names) { return FirstMatch(ListInputDevices(), names); }
 
+namespace {
+std::string NameOf(const std::vector<std::pair<int, std::string>>& devices, int id) {
+    for (const auto& device : devices)
+        if (device.first == id) return device.second;
+    return "";
+}
+}  // namespace
+
+std::string OutputDeviceName(int id) { return NameOf(ListOutputDevices(), id); }
+
+std::string InputDeviceName(int id) { return NameOf(ListInputDevices(), id); }
+
+int FindInputDeviceFor(const PortSettings& settings, int outputId) {
+    const std::vector<std::pair<int, std::string>> inputs = ListInputDevices();
+    if (!settings.pickedByHand && !settings.names.empty()) {
+        for (const auto& [id, name] : inputs)
+            if (MatchesPortNameExactly(settings.names, name)) return id;
+    }
+    const std::string output = OutputDeviceName(outputId);
+    std::vector<std::string> names;
+    for (const auto& device : inputs) names.push_back(device.second);
+    const int paired = PairedInput(output, names);
+    if (paired >= 0 && MatchesPortName({}, names[static_cast<std::size_t>(paired)]))
+        return inputs[static_cast<std::size_t>(paired)].first;
+    // A device whose input is named unlike its output in every way is still found by the names.
+    return FirstMatch(inputs, settings.names);
+}
+
 void ListInterfaces() {
     LogMessage("%s output...\n", "ListInterfaces");
     for (const auto& [id, name] : ListOutputDevices()) LogMessage("  MIDI OUT port #%d: '%s'\n", id, name.c_str());

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "PortSettings.h"
+
 // The device id of a search that found nothing; no open accepts it.
 constexpr int NoDevice = -1066;
 
@@ -13,6 +15,16 @@ constexpr int NoDevice = -1066;
 // Devices whose capabilities cannot be read are skipped. Nothing is cached.
 int FindOutputDevice(const std::set<std::string>& names);
 int FindInputDevice(const std::set<std::string>& names);
+
+// The input device that goes with output device `outputId` (any id of no device: none): for the
+// file's names the lowest-id input they match exactly; else the input of the same device
+// (PairedInput: "MIDIIN2 (Pad)" for "MIDIOUT2 (Pad)"); else the lowest-id input the names match,
+// as FindInputDevice. NoDevice when none does.
+int FindInputDeviceFor(const PortSettings& settings, int outputId);
+
+// The name the system lists for output (input) device `id`; "" when it cannot be read.
+std::string OutputDeviceName(int id);
+std::string InputDeviceName(int id);
 
 // Writes every output and input device to the diagnostic log.
 void ListInterfaces();

@@ -42,6 +42,7 @@ WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
       unprepDelay(settings.unprepDelay),
       chunks(settings.chunks),
       wholeMessages(settings.wholeMessages),
+      pickedByHand(settings.pickedByHand),
       inputBlocks(kInputBuffers * kInputBufferSize) {
     std::memset(inputHeaders, 0, sizeof(inputHeaders));
     // The pauses between chunks are sleeps: at the system's default timer resolution each may
@@ -77,6 +78,8 @@ void WindowsMidiPort::Connect() {
 
 void WindowsMidiPort::OpenOutput() {
     const int outId = FindOutputDevice(names);
+    outDevice = outId;
+    outName = OutputDeviceName(outId);
     if (midiOutOpen(&outHandle, static_cast<UINT>(outId), reinterpret_cast<DWORD_PTR>(&OutputCallback),
                     reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
         LogMessage("MIDI OUT Port failed to open.\n");
@@ -87,7 +90,12 @@ void WindowsMidiPort::OpenOutput() {
 }
 
 void WindowsMidiPort::OpenInput() {
-    const int inId = FindInputDevice(names);
+    // AskForPort may have added names since the port was made.
+    PortSettings search;
+    search.names = names;
+    search.pickedByHand = pickedByHand;
+    const int inId = FindInputDeviceFor(search, outDevice);
+    inName = InputDeviceName(inId);
     if (midiInOpen(&inHandle, static_cast<UINT>(inId), reinterpret_cast<DWORD_PTR>(&MidiInCallback),
                    reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
         LogMessage("MIDI IN Port failed to open (%d).\n", inId);

@@ -40,9 +40,12 @@ public:
     // them and the port's pauses have passed.
     virtual void SendVerbatim(const std::uint8_t* data, std::uint32_t length);
 
-    // Opens the output and the input device that match the names. Any side still open is closed
-    // first, so that no handle is ever lost.
+    // Opens the output device that matches the names and the input that goes with it
+    // (FindInputDeviceFor). Any side still open is closed first, so that no handle is ever lost.
     void Connect();
+
+    std::string OpenOutputName() const override { return outHandle ? outName : std::string(); }
+    std::string OpenInputName() const override { return inHandle ? inName : std::string(); }
 
     static constexpr unsigned kInputBuffers = 10;
     static constexpr unsigned kInputBufferSize = 256;
@@ -66,6 +69,10 @@ private:
     std::int32_t unprepDelay;
     bool chunks;
     bool wholeMessages;
+    bool pickedByHand;
+    int outDevice = -1;   // the output device id the last connect looked for, if any
+    std::string outName;  // the names of the devices last opened
+    std::string inName;
     std::vector<char> inputBlocks;  // kInputBuffers blocks of kInputBufferSize bytes
     MIDIHDR inputHeaders[kInputBuffers];
     HMIDIOUT outHandle = nullptr;

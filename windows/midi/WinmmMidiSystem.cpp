@@ -20,3 +20,8 @@ std::vector<MidiPortEntry> WinmmMidiSystem::InputPorts() { return Entries(ListIn
 std::unique_ptr<MidiPort> WinmmMidiSystem::MakePort(const PortSettings& settings) {
     return std::make_unique<WindowsMidiPort>(settings);
 }
+
+MidiPortPair WinmmMidiSystem::PortsFor(const PortSettings& settings) {
+    const int output = FindOutputDevice(settings.names);
+    return {OutputDeviceName(output), InputDeviceName(FindInputDeviceFor(settings, output))};
+}

@@ -10,4 +10,5 @@ public:
     std::vector<MidiPortEntry> OutputPorts() override;
     std::vector<MidiPortEntry> InputPorts() override;
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override;
+    MidiPortPair PortsFor(const PortSettings& settings) override;
 };

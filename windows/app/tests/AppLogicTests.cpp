@@ -187,7 +187,9 @@ TEST(PortChoice, PickedNameReplacesTheFilesNamesOnly) {
     EXPECT_EQ(picked.delay, 7);
     EXPECT_EQ(picked.unprepDelay, 9);
     EXPECT_FALSE(picked.chunks);
+    EXPECT_TRUE(picked.pickedByHand);
     EXPECT_EQ(WorkerPortSettings(fromFile, "").names, fromFile.names);
+    EXPECT_FALSE(WorkerPortSettings(fromFile, "").pickedByHand);
 }
 
 TEST(PictureSlot, AReplacedPictureWaitsForTheWindowThread) {
