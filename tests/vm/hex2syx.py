@@ -11,7 +11,7 @@ Usage: hex2syx.py IMAGE OUT.syx [--blocks N,N,...]
 """
 import sys
 
-BLOCKS = [122, 2043, 700, 1500, 400, 1900, 256, 1024]
+BLOCKS = [122, 1500, 700, 1400, 400, 1300, 256, 1024]
 
 
 def read_intel_hex(text):

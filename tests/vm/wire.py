@@ -73,7 +73,7 @@ def message(length, seed, line_feeds=()):
 def make_mixed():
     """Messages placed so that, with ideal 1024 and max 3072, the chunks end at: an F7 that is
     exactly the 1024th byte; a line feed past the 1024th byte inside a message (one before it does
-    not count); the 3072-byte limit inside a 5000-byte message; an F7 past 1024; a line feed that
+    not count); the 3072-byte limit inside a 3500-byte message; an F7 past 1024; a line feed that
     is exactly the 1024th byte; a line feed just before its message's F7, so that the next chunk
     begins with that F7; and a last chunk of short messages under 1024 bytes. The first messages
     are short, two of them without a manufacturer ID (F0 00 F7 and the empty F0 F7)."""
@@ -81,7 +81,7 @@ def make_mixed():
              bytes.fromhex("F0F7")]
     parts.append(message(1008, 1, line_feeds=[484]))         # ends at 1024
     parts.append(message(1600, 2, line_feeds=[100, 1030]))   # a chunk ends after index 1030
-    parts.append(message(5000, 3))                           # longer than max
+    parts.append(message(3500, 3))                           # longer than max
     parts.append(message(1500, 4, line_feeds=[1023]))        # line feed as the 1024th byte
     parts.append(message(700, 5, line_feeds=[698]))          # line feed before its F7
     for i in range(30):
