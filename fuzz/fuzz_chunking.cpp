@@ -2,7 +2,8 @@
 // update runs it. The chunks cover the portion exactly and in order, each holds at least one byte,
 // none is longer than allowed, every chunk but the last is at least the ideal size, a chunk grows
 // past the ideal size only to end at a message end or a line feed, and the sender rests once per
-// chunk.
+// chunk. Cut again in whole messages (a raw SysEx file's rule), every chunk but the last is at
+// least the ideal size and ends at the first F7 from there on, whatever max says.
 //
 // Input: ideal and max as two little-endian 32-bit numbers, then the portion.
 
@@ -24,9 +25,11 @@ class ChunkPort : public MidiPort {
 public:
     std::int32_t ideal = 0;
     std::int32_t max = 0;
+    bool wholeMessages = false;
     std::vector<Bytes> chunks;
     std::int32_t GetIdealChunkSize() override { return ideal; }
     std::int32_t GetMaxChunkSize() override { return max; }
+    bool SendsWholeMessages() override { return wholeMessages; }
     bool IsConnected() override { return true; }
     void Disconnect() override {}
     void Send(const std::uint8_t* data, std::uint32_t length) override { chunks.emplace_back(data, data + length); }
@@ -101,5 +104,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_REQUIRE(joined == portion.data);
     FUZZ_REQUIRE(progress.last == 1.0f);
+
+    ChunkPort whole;
+    whole.ideal = port.ideal;
+    whole.max = port.max;
+    whole.wholeMessages = true;
+    FractionCheck wholeProgress;
+    SysExSender::SendChunked(portion, whole, wholeProgress);
+    joined.clear();
+    for (std::size_t i = 0; i < whole.chunks.size(); ++i) {
+        const Bytes& chunk = whole.chunks[i];
+        FUZZ_REQUIRE(!chunk.empty());
+        if (i + 1 != whole.chunks.size()) {
+            FUZZ_REQUIRE(chunk.size() >= ideal && chunk.back() == 0xF7);
+            // No earlier message end from the ideal size on.
+            for (std::size_t k = ideal - 1; k + 1 < chunk.size(); ++k) FUZZ_REQUIRE(chunk[k] != 0xF7);
+        }
+        joined.insert(joined.end(), chunk.begin(), chunk.end());
+    }
+    FUZZ_REQUIRE(joined == portion.data);
+    FUZZ_REQUIRE(wholeProgress.last == 1.0f);
     return 0;
 }

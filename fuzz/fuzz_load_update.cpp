@@ -131,14 +131,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_REQUIRE(update.portions[i].data == expected.portions[i].data);
         FUZZ_REQUIRE(update.portions[i].delay == expected.portions[i].delay);
     }
-    // The settings texts apply whole and in order; the product name stands in for missing names.
+    // The settings texts apply whole and in order; the product name stands in for missing names. A
+    // raw file has none, and goes out as it holds its messages: unframed, in whole messages.
     PortSettings settings = DefaultPortSettings;
     for (const std::string& text : expected.settings) ParsePortSettings(settings, text);
+    if (expected.raw) {
+        settings.chunks = false;
+        settings.wholeMessages = true;
+    }
     if (!expected.raw && settings.names.empty()) settings.names.insert(expected.product);
     FUZZ_REQUIRE(update.winPort.names == settings.names);
     FUZZ_REQUIRE(update.winPort.ideal == settings.ideal && update.winPort.max == settings.max);
     FUZZ_REQUIRE(update.winPort.delay == settings.delay && update.winPort.unprepDelay == settings.unprepDelay);
     FUZZ_REQUIRE(update.winPort.chunks == settings.chunks);
+    FUZZ_REQUIRE(update.winPort.wholeMessages == settings.wholeMessages);
     FUZZ_REQUIRE(TotalSysExSize(update) <= size);
     return 0;
 }

@@ -23,8 +23,15 @@ for p in "${missing[@]}"; do
   fi
 done
 echo "setup: installing ${missing[*]}"
-echo "setup: reading the package lists..."
-$sudo apt-get update -qq
+# A mirror caught in the middle of a sync serves lists that do not match their index for a while:
+# reading them again a little later is what a person would do.
+for attempt in 1 2 3; do
+  echo "setup: reading the package lists..."
+  $sudo apt-get update -qq && break
+  [ "$attempt" -lt 3 ] || { echo "setup: the package lists could not be read"; exit 1; }
+  echo "setup: reading the package lists failed; trying again in 30 s"
+  sleep 30
+done
 # One line per package as it is unpacked and set up, so a long install is never silent.
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 |
   sed -n 's/^\(Unpacking\|Setting up\) \([^ ]*\).*/setup:   \1 \2/p'
