@@ -28,7 +28,11 @@ echo "setup: installing ${missing[*]}"
 for attempt in 1 2 3; do
   echo "setup: reading the package lists..."
   $sudo apt-get update -qq && break
-  [ "$attempt" -lt 3 ] || { echo "setup: the package lists could not be read"; exit 1; }
+  if [ "$attempt" -eq 3 ]; then
+    # apt keeps the lists it could read; whether they hold what is wanted, the install tells.
+    echo "setup: some package lists could not be read; installing from those that could"
+    break
+  fi
   echo "setup: reading the package lists failed; trying again in 30 s"
   sleep 30
 done

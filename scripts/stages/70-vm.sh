@@ -15,11 +15,19 @@ wants() { [[ " $cases " == *" $1 "* ]]; }
 
 packages=(qemu-system-x86 linux-image-amd64 busybox-static)
 wants amidi && packages+=(alsa-utils python3 binutils)
-if wants wine || wants window; then
-  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386 xvfb xdotool
-    x11-utils imagemagick libx11-dev)
-fi
 scripts/setup.sh "${packages[@]}"
+# The 32-bit Wine comes from the archive's i386 packages, which must match the installed 64-bit
+# ones version for version. When the archive cannot give them (its i386 lists lagging behind the
+# amd64 ones), the cases that need them cannot run: they are named as not run, never as passed,
+# and the other cases go on.
+not_run=""
+if wants wine || wants window; then
+  if ! scripts/setup.sh g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386 xvfb     xdotool x11-utils imagemagick libx11-dev; then
+    not_run="wine window"
+    cases=$(for c in $cases; do [[ " $not_run " == *" $c "* ]] || echo "$c"; done | xargs)
+    echo "NOT RUN: the VM cases '$not_run': the 32-bit Wine packages could not be installed (above)"
+  fi
+fi
 
 # The page's preparation builds the whole native build; the other cases need only its midiupdate.
 if wants browser; then tests/web/prepare.sh; else scripts/build.sh ci midiupdate; fi
@@ -30,7 +38,7 @@ fi
 
 share=build/vm/share
 status=0
-VM_CASES=${VM_CASES:-} scripts/vm/run.sh tests/vm/guest.sh "$share" 1800 || status=$?
+VM_CASES=$cases scripts/vm/run.sh tests/vm/guest.sh "$share" 1800 || status=$?
 echo "--- the guest's report"
 cat "$share/guest.log" 2>/dev/null || echo "(none)"
 if [ "$status" -ne 0 ]; then
@@ -49,4 +57,5 @@ if [ "$status" -ne 0 ]; then
   done
   echo "the virtual machine stage failed (status $status)"
 fi
+[ -z "$not_run" ] || echo "NOT RUN: the VM cases '$not_run' (the 32-bit Wine packages could not be installed)"
 exit "$status"
