@@ -36,9 +36,18 @@ for attempt in 1 2 3; do
   echo "setup: reading the package lists failed; trying again in 30 s"
   sleep 30
 done
-# One line per package as it is unpacked and set up, so a long install is never silent.
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 |
+# One line per package as it is unpacked and set up, so a long install is never silent; apt's
+# own words when it fails.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+set +e
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 | tee "$log" |
   sed -n 's/^\(Unpacking\|Setting up\) \([^ ]*\).*/setup:   \1 \2/p'
 status=${PIPESTATUS[0]}
-[ "$status" -eq 0 ] || { echo "setup: apt-get failed ($status)"; exit "$status"; }
+set -e
+if [ "$status" -ne 0 ]; then
+  grep -E '^(E: | [^ ].* : Depends| +Depends)' "$log" | head -n 20
+  echo "setup: apt-get failed ($status)"
+  exit "$status"
+fi
 echo "setup: done"
