@@ -186,11 +186,24 @@ int PairedInput(const std::string& output, const std::vector<std::string>& input
             if (likeness(inputs[i]) == wanted) return static_cast<int>(i);
     }
     const std::string client = ClientOf(output);
-    if (client.empty()) return -1;
+    if (!client.empty()) {
+        int only = -1;
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            if (ClientOf(inputs[i]) != client) continue;
+            if (only >= 0) return -1;  // which of them is this device's cannot be told
+            only = static_cast<int>(i);
+        }
+        if (only >= 0) return only;
+    }
+    // RtMidi on the ALSA sequencer gives each direction a client of its own, of one name ("Pad:Pad
+    // 131:0" out, "Pad:Pad 130:0" in): the same name at another client is the pair when it is the
+    // only input of that name (two devices of one model would be two).
+    const std::string unaddressed = DeviceName(WithoutSequencerAddress(output), true);
+    if (unaddressed.empty() || unaddressed == DeviceName(output, true)) return -1;
     int only = -1;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (ClientOf(inputs[i]) != client) continue;
-        if (only >= 0) return -1;  // which of them is this device's cannot be told
+        if (DeviceName(WithoutSequencerAddress(inputs[i]), true) != unaddressed) continue;
+        if (only >= 0) return -1;
         only = static_cast<int>(i);
     }
     return only;

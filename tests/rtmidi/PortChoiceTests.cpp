@@ -71,6 +71,10 @@ TEST(PortChoice, TheInputIsTheChosenOutputsDevice) {
         // ALSA sequencer
         {"ALSA: the same name; the same model at another client is another device", {"Pad:Pad MIDI 1 24:0"},
          true, "Pad:Pad MIDI 1 24:0", {"Pad:Pad MIDI 1 20:0", "Pad:Pad MIDI 1 24:0"}, 1},
+        {"ALSA: RtMidi's ports, a client of one name for each direction", {"Pad:Pad 131:0"}, true,
+         "Pad:Pad 131:0", {"Midi Through:Midi Through Port-0 14:0", "Pad:Pad 130:0"}, 1},
+        {"ALSA: two such devices of one name are no guess", {"Pad:Pad 131:0"}, true, "Pad:Pad 131:0",
+         {"Pad:Pad 130:0", "Pad:Pad 128:0"}, -1},
         {"ALSA: a client's ports named by direction", {"Pad:Pad Out 20:0"}, true, "Pad:Pad Out 20:0",
          {"Pad:Pad In 24:1", "Pad:Pad In 20:1"}, 1},
         // Which rule first
