@@ -10,9 +10,23 @@ const puppeteer = require('puppeteer-core');
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
   '.png': 'image/png' };
 
-// Serves `roots` ({ '/prefix/': folder }, '/' last) on 127.0.0.1 (a secure context for Web MIDI);
-// resolves with the server and its address.
-async function serve(roots) {
+// The headers a host of the page should send: the content security policy its index.html declares
+// (a test of the page is a test of that policy), with frame-ancestors, which only a header can say,
+// and the others a host should add.
+function hostHeaders(site) {
+  const html = fs.readFileSync(path.join(site, 'index.html'), 'utf8');
+  const declared = html.match(/<meta http-equiv="Content-Security-Policy" content="([^"]+)">/);
+  if (!declared) throw new Error(`${site}/index.html declares no content security policy`);
+  return {
+    'Content-Security-Policy': `${declared[1]}; frame-ancestors 'none'`,
+    'Permissions-Policy': 'midi=(self)',
+    'X-Content-Type-Options': 'nosniff',
+  };
+}
+
+// Serves `roots` ({ '/prefix/': folder }, '/' last) on 127.0.0.1 (a secure context for Web MIDI),
+// with `headers` on every file; resolves with the server and its address.
+async function serve(roots, headers = {}) {
   const server = http.createServer((request, response) => {
     const url = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
     const prefix = Object.keys(roots).find((p) => url.startsWith(p));
@@ -22,7 +36,8 @@ async function serve(roots) {
       if (error || !file.startsWith(root)) {
         response.writeHead(404).end();
       } else {
-        response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' }).end(body);
+        response.writeHead(200, { ...headers, 'Content-Type': types[path.extname(file)] || 'application/octet-stream' })
+          .end(body);
       }
     });
   });
@@ -50,6 +65,33 @@ async function launch() {
     fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
   };
   return browser;
+}
+
+// Watches `tab` (before it loads the page) for anything its content security policy blocks: the
+// page's securitypolicyviolation events and Chromium's own messages ("Refused to ...", "... violates
+// the following Content Security Policy directive ..."). `violations` lists them; `violated`
+// rejects at the first, so a case that waits for what was blocked fails at once.
+async function watchPolicy(tab) {
+  const watch = { violations: [] };
+  let reject;
+  watch.violated = new Promise((_, fail) => { reject = fail; });
+  watch.violated.catch(() => {});
+  const marker = 'Content security policy violation: ';
+  tab.on('console', (message) => {
+    const text = message.text();
+    if (text.startsWith(marker) || text.startsWith('Refused to ') ||
+        /violates the following Content Security Policy directive/i.test(text)) {
+      watch.violations.push(text);
+      reject(new Error(`the content security policy blocked something: ${text}`));
+    }
+  });
+  await tab.evaluateOnNewDocument((prefix) => {
+    document.addEventListener('securitypolicyviolation', (event) => {
+      console.error(`${prefix}${event.effectiveDirective} blocked ${event.blockedURI || '(inline)'}` +
+        (event.sourceFile ? ` at ${event.sourceFile}:${event.lineNumber}` : ''));
+    });
+  }, marker);
+  return watch;
 }
 
 // Fails after `seconds` unless `promise` settled.
@@ -116,4 +158,4 @@ async function runUpdate(tab, file, { important, during } = {}) {
   return box;
 }
 
-module.exports = { serve, launch, bounded, openFile, dialog, press, check, same, runUpdate };
+module.exports = { hostHeaders, serve, watchPolicy, launch, bounded, openFile, dialog, press, check, same, runUpdate };

@@ -1,6 +1,8 @@
 // The page in a real headless browser, driven through its DevTools protocol: each case loads the
 // page with the stand-in MIDI access of standin.js over the page's virtual device, opens a file as
-// a person would, answers the dialogs, and checks what the page said and what the device got.
+// a person would, answers the dialogs, and checks what the page said and what the device got. The
+// page is served with the headers a host should send, and whatever its content security policy
+// blocks fails the case.
 // Usage: node page_tests.js SITE_DIR FILES_DIR EXPECTED.json SHOTS_DIR [CASE...]
 'use strict';
 const fs = require('fs');
@@ -18,6 +20,7 @@ const FAILURE = 'The update failed for the following reason:\n\n';
 let browser;
 let base;
 let log = [];
+let policy; // the current case's watch on the content security policy
 
 async function openPage(standIn) {
   const context = await browser.createBrowserContext();
@@ -26,13 +29,15 @@ async function openPage(standIn) {
   log = [];
   tab.on('console', (message) => log.push(message.text()));
   tab.on('pageerror', (error) => log.push(`page error: ${error.message}`));
+  policy = await driver.watchPolicy(tab);
   await tab.evaluateOnNewDocument(`window.__standIn = ${JSON.stringify(standIn)};\n${standinSource}`);
   await tab.goto(`${base}/index.html`);
-  await tab.waitForSelector('body[data-state=idle]');
+  await Promise.race([tab.waitForSelector('body[data-state=idle]'), policy.violated]);
   return tab;
 }
 
 const record = (tab) => tab.evaluate(() => window.__standInRecord);
+const wakeLock = async (tab) => JSON.stringify((await record(tab)).wakeLock);
 const deviceReport = (tab) => tab.evaluate(() => window.__standInReport());
 const openFile = (tab, name) => driver.openFile(tab, path.join(files, name));
 // Opens the file and answers its confirmation with "Update Now".
@@ -61,6 +66,7 @@ const cases = {
     await tab.screenshot({ path: path.join(shots, 'page-describes.png') });
     await press(tab, 'confirm', 'no');
     same((await record(tab)).requests, 0, 'MIDI access asked for before the update was confirmed');
+    same((await record(tab)).wakeLock.requests, 0, 'the screen kept on without an update');
   },
 
   async damaged(tab) {
@@ -70,6 +76,8 @@ const cases = {
     same((await record(tab)).requests, 0, 'MIDI access asked for a damaged file');
   },
 
+  // Also the screen wake lock: held during the run, asked for again when the page shows after the
+  // browser let it go, and let go when the run ends.
   async accepting(tab) {
     let held = null;
     const box = await runUpdate(tab, 'demo.upd', {
@@ -77,9 +85,18 @@ const cases = {
       during: async () => {
         held = await tab.$eval('#fill', (e) => parseFloat(e.style.width));
         await tab.screenshot({ path: path.join(shots, 'page-updating.png') });
+        same(await wakeLock(tab), '{"requests":1,"releases":0,"held":1}', 'the screen wake lock during the update');
+        await tab.evaluate(() => window.__standInHide());
+        same(await wakeLock(tab), '{"requests":1,"releases":0,"held":0}', 'the wake lock once the page was hidden');
+        await tab.evaluate(() => window.__standInShow());
+        await tab.waitForFunction(() => window.__standInRecord.wakeLock.held > 0, { polling: 50, timeout: 10000 })
+          .catch(() => check(false, 'the page did not ask for the wake lock again when it showed'));
+        same(await wakeLock(tab), '{"requests":2,"releases":0,"held":1}', 'the wake lock once the page showed');
       },
     });
     same(box.text, expected.verdicts.accept, 'the verdict');
+    await tab.waitForSelector('body[data-state=idle]');
+    same(await wakeLock(tab), '{"requests":2,"releases":1,"held":0}', 'the wake lock after the update');
     check(held > 0 && held < 100, `the bar at the preparation message: ${held}%`);
     same(await tab.$eval('#status', (e) => e.textContent), ` Completed: ${expected.verdicts.accept.replace(/\n/g, ' ')}`,
       'the status line');
@@ -107,6 +124,7 @@ const cases = {
     same(message.caption, 'Important message about update', 'the message box caption');
     await press(tab, 'box', 'ok');
     same((await dialog(tab, 'box', message.shown)).text, expected.verdicts.raw, 'the verdict');
+    same((await record(tab)).wakeLock.requests, 1, 'requests for the screen wake lock (refused)');
     const report = await deviceReport(tab);
     check(report.startsWith('satisfied\n') && report.includes('Portions complete: 1 of 1, 0 corrupt'),
       `the device's report:\n${report}`);
@@ -190,23 +208,24 @@ const cases = {
   },
 };
 
-// Each case: the stand-in it needs and its limit in seconds.
+// Each case: the stand-in it needs and its limit in seconds. Updates go on without the screen
+// wake lock: `raw` is refused it, `noWebMidi` has none.
 const plan = [
   ['describes', {}, 30],
   ['damaged', {}, 30],
   ['accepting', device(), 60],
   ['failing', device('status=fail'), 60],
   ['silent', device('status=none,identity=none', '/files/one.upd'), 90],
-  ['raw', device('', '/files/demo-1.syx'), 60],
+  ['raw', { ...device('', '/files/demo-1.syx'), wakeLock: 'refuse' }, 60],
   ['canceled', device('', '/files/demo-1.syx'), 30],
   ['refused', { access: 'refuse' }, 30],
-  ['noWebMidi', { access: 'none' }, 30],
+  ['noWebMidi', { access: 'none', wakeLock: 'none' }, 30],
   ['noPort', device('', null), 30],
   ['pacing', device('', '/files/bench.upd'), 90],
 ];
 
 async function main() {
-  const served = await driver.serve({ '/files/': files, '/': site });
+  const served = await driver.serve({ '/files/': files, '/': site }, driver.hostHeaders(site));
   base = served.base;
   browser = await driver.launch();
   const failed = [];
@@ -216,7 +235,8 @@ async function main() {
     let tab;
     try {
       tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn));
-      await driver.bounded(seconds, name, cases[name](tab));
+      await driver.bounded(seconds, name, Promise.race([cases[name](tab), policy.violated]));
+      check(policy.violations.length === 0, `the content security policy blocked: ${policy.violations.join('; ')}`);
       console.log(`PASS ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
     } catch (error) {
       failed.push(name);

@@ -4,11 +4,64 @@
 // recorded with its time. Configured by window.__standIn:
 //   access: 'grant' (default), 'refuse', or 'none' (a browser without Web MIDI);
 //   device: { file: URL of the file the device checks against (none: it takes any SysEx),
-//             behaviour: as send --virtual takes it }.
+//             behaviour: as send --virtual takes it };
+//   wakeLock: 'grant' (default), 'refuse', or 'none' (a browser without screen wake locks).
+// The screen wake lock is a stand-in too: its requests, the page's releases and the locks held are
+// recorded, and __standInHide() / __standInShow() play the page going to the background (where
+// the browser lets its lock go) and coming back.
 (() => {
   const config = window.__standIn || {};
-  const record = { sends: [], requests: 0 };
+  const record = { sends: [], requests: 0, wakeLock: { requests: 0, releases: 0, held: 0 } };
   window.__standInRecord = record;
+
+  let visibility = 'visible';
+  Object.defineProperty(document, 'visibilityState', { get: () => visibility });
+  Object.defineProperty(document, 'hidden', { get: () => visibility === 'hidden' });
+  const locks = new Set();
+  class StandInWakeLockSentinel extends EventTarget {
+    constructor() {
+      super();
+      Object.assign(this, { type: 'screen', released: false, onrelease: null });
+    }
+    letGo() {
+      if (this.released) return;
+      this.released = true;
+      locks.delete(this);
+      record.wakeLock.held = locks.size;
+      const event = new Event('release');
+      if (this.onrelease) this.onrelease(event);
+      this.dispatchEvent(event);
+    }
+    release() {
+      if (!this.released) record.wakeLock.releases++;
+      this.letGo();
+      return Promise.resolve();
+    }
+  }
+  const setVisibility = (state) => {
+    visibility = state;
+    if (state === 'hidden') for (const lock of Array.from(locks)) lock.letGo();
+    document.dispatchEvent(new Event('visibilitychange'));
+  };
+  window.__standInHide = () => setVisibility('hidden');
+  window.__standInShow = () => setVisibility('visible');
+  if (config.wakeLock === 'none') {
+    delete Navigator.prototype.wakeLock;
+  } else {
+    const wakeLock = {
+      request(type) {
+        record.wakeLock.requests++;
+        if (config.wakeLock === 'refuse' || visibility !== 'visible' || type !== 'screen') {
+          return Promise.reject(new DOMException('Wake Lock permission request denied', 'NotAllowedError'));
+        }
+        const lock = new StandInWakeLockSentinel();
+        locks.add(lock);
+        record.wakeLock.held = locks.size;
+        return Promise.resolve(lock);
+      },
+    };
+    Object.defineProperty(Navigator.prototype, 'wakeLock', { get: () => wakeLock, configurable: true });
+  }
   if (config.access === 'none') {
     delete Navigator.prototype.requestMIDIAccess;
     return;

@@ -168,6 +168,45 @@ async function choosePort() {
   return list.value;
 }
 
+// Keeps the screen on while an update runs: a computer that goes to sleep halfway leaves the
+// instrument with part of its firmware. The browser lets the lock go whenever the page is hidden,
+// so it is asked for again each time the page shows. Without it (no such API, or refused) the
+// update goes on and only the log says so. Returns what lets the lock go.
+function holdScreen() {
+  if (!('wakeLock' in navigator)) {
+    console.log('This browser cannot keep the screen on during the update.');
+    return () => {};
+  }
+  let running = true;
+  let sentinel = null;
+  let asking = false;
+  const ask = async () => {
+    if (!running || asking || sentinel || document.visibilityState !== 'visible') return;
+    asking = true;
+    try {
+      const lock = await navigator.wakeLock.request('screen');
+      if (running) {
+        sentinel = lock;
+        lock.addEventListener('release', () => { if (sentinel === lock) sentinel = null; });
+      } else {
+        lock.release().catch(() => {});
+      }
+    } catch (error) {
+      console.log(`The screen may turn off during the update: ${error.name}: ${error.message}`);
+    } finally {
+      asking = false;
+    }
+  };
+  document.addEventListener('visibilitychange', ask);
+  ask();
+  return () => {
+    running = false;
+    document.removeEventListener('visibilitychange', ask);
+    if (sentinel) sentinel.release().catch(() => {});
+    sentinel = null;
+  };
+}
+
 // As the window starts an update: port choice, the file's message, then the run, which reports
 // through `reporter` until its verdict.
 async function start(bytes, info) {
@@ -192,8 +231,13 @@ async function start(bytes, info) {
   setBar(0);
   delete $('status').dataset.verdict;
   $('status').textContent = '';
-  await withBytes(bytes, (pointer, length) => page.core.ccall('mu_run', 'number',
-    ['number', 'number', 'number', 'string'], [pointer, length, platform(), chosen], { async: true }));
+  const letScreenGo = holdScreen();
+  try {
+    await withBytes(bytes, (pointer, length) => page.core.ccall('mu_run', 'number',
+      ['number', 'number', 'number', 'string'], [pointer, length, platform(), chosen], { async: true }));
+  } finally {
+    letScreenGo();
+  }
   if (virtual) console.log(`The virtual device's report:\n${access.report()}`);
 }
 
