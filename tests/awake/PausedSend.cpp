@@ -48,7 +48,8 @@ public:
     std::string Name() const override { return "paused"; }
     std::vector<MidiPortEntry> OutputPorts() override {
         std::vector<MidiPortEntry> ports;
-        for (const std::string& name : update.winPort.names) ports.push_back({static_cast<int>(ports.size()), name, false});
+        for (const std::string& name : update.winPort.names)
+            ports.push_back({static_cast<int>(ports.size()), name, false});
         return ports;
     }
     std::vector<MidiPortEntry> InputPorts() override { return {}; }

@@ -12,38 +12,41 @@ namespace {
 
 enum class PortEnd { Quiet, Throws, Cancels };
 
-// Takes chunks like a device that never answers; notes whether the computer was held awake at
-// every chunk, and ends the run as the case asks at the first one.
+// How the port ends the run, and what it saw: chunks, and chunks sent while the computer was held
+// awake.
+struct PortLog {
+    PortEnd end = PortEnd::Quiet;
+    int chunks = 0;
+    int chunksAwake = 0;
+};
+
+// Takes chunks like a device that never answers; at the first one it ends the run as asked.
 class AwakeCheckingPort : public QuietPort {
 public:
-    AwakeCheckingPort(PortEnd end, int& chunks, int& chunksAwake) : end(end), chunks(chunks), chunksAwake(chunksAwake) {}
+    explicit AwakeCheckingPort(PortLog& log) : log(log) {}
     void Send(const std::uint8_t*, std::uint32_t) override {
-        ++chunks;
-        if (FakeAwake().held == 1) ++chunksAwake;
-        if (end == PortEnd::Throws) throw std::runtime_error("the port broke");
-        if (end == PortEnd::Cancels) RequestCancel();  // Ctrl-C: the next wait unwinds the run
+        ++log.chunks;
+        if (FakeAwake().held == 1) ++log.chunksAwake;
+        if (log.end == PortEnd::Throws) throw std::runtime_error("the port broke");
+        if (log.end == PortEnd::Cancels) RequestCancel();  // Ctrl-C: the next wait unwinds the run
     }
 
 private:
-    PortEnd end;
-    int& chunks;
-    int& chunksAwake;
+    PortLog& log;
 };
 
 class OnePortSystem : public MidiSystem {
 public:
-    OnePortSystem(PortEnd end, int& chunks, int& chunksAwake) : end(end), chunks(chunks), chunksAwake(chunksAwake) {}
+    explicit OnePortSystem(PortLog& log) : log(log) {}
     std::string Name() const override { return "test"; }
     std::vector<MidiPortEntry> OutputPorts() override { return {{0, "Pad Port", false}}; }
     std::vector<MidiPortEntry> InputPorts() override { return {}; }
     std::unique_ptr<MidiPort> MakePort(const PortSettings&) override {
-        return std::make_unique<AwakeCheckingPort>(end, chunks, chunksAwake);
+        return std::make_unique<AwakeCheckingPort>(log);
     }
 
 private:
-    PortEnd end;
-    int& chunks;
-    int& chunksAwake;
+    PortLog& log;
 };
 
 struct AwakeCase {
@@ -73,11 +76,11 @@ TEST(SendKeepsAwake, OnlyWhileARealDeviceIsSentToAndReleasesHoweverTheRunEnds) {
     for (const AwakeCase& c : cases) {
         SCOPED_TRACE(c.name);
         FakeAwake() = {};
-        int chunks = 0, chunksAwake = 0;
+        PortLog port{c.end};
         std::ostringstream out, err;
         std::istringstream in;
         CliIo io{out, err, in};
-        io.openMidiSystem = [&](std::string&) { return std::make_unique<OnePortSystem>(c.end, chunks, chunksAwake); };
+        io.openMidiSystem = [&](std::string&) { return std::make_unique<OnePortSystem>(port); };
         io.transportPacing = [](const std::string&) { return std::unique_ptr<TransportPacing>(); };
         std::vector<std::string> args = {"send", path};
         args.insert(args.end(), c.options.begin(), c.options.end());
@@ -89,8 +92,8 @@ TEST(SendKeepsAwake, OnlyWhileARealDeviceIsSentToAndReleasesHoweverTheRunEnds) {
         EXPECT_EQ(FakeAwake().held, 0);
         if (c.kept) {
             EXPECT_EQ(FakeAwake().events, (std::vector<std::string>{"take: Updating firmware", "release"}));
-            EXPECT_GT(chunks, 0);
-            EXPECT_EQ(chunksAwake, chunks);
+            EXPECT_GT(port.chunks, 0);
+            EXPECT_EQ(port.chunksAwake, port.chunks);
         } else {
             EXPECT_TRUE(FakeAwake().events.empty());
         }
