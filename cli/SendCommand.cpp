@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "FileOutput.h"
 #include "HostPlatform.h"
+#include "KeepAwake.h"
 #include "Log.h"
 #include "LookingPort.h"
 #include "Reporters.h"
@@ -443,6 +444,9 @@ int Send(Args& args, CliIo& io) {
         std::unique_ptr<TransportPacing> dryRunPacing = options.dryRun ? PacingOf(io, pacedApi) : nullptr;
         auto run = [&](UpdateProgress& progress) {
             if (!realPort) return RunAgainstVirtualDevice(*update, options.behaviour, progress, dryRunPacing.get());
+            // A real device's firmware write broken off by the computer's sleep can leave it dead:
+            // the computer stays awake until the run has ended, however it ends.
+            const std::unique_ptr<AwakeGuard> awake = KeepAwake(kUpdateAwakeReason);
             SimpleSysExSender sender(*realPort);
             return sender.Send(*update, progress);
         };

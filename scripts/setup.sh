@@ -4,8 +4,9 @@
 # Usage: scripts/setup.sh [extra-package...]
 set -euo pipefail
 
-# The RtMidi library is part of every native build (real MIDI ports), so it comes first.
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev librtmidi-dev "$@")
+# RtMidi (real MIDI ports) and libsystemd (no sleep during a send, on Linux) are part of every
+# native build, so they come first.
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev librtmidi-dev libsystemd-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

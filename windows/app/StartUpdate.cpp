@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "AppState.h"
+#include "KeepAwake.h"
 #include "Log.h"
 #include "PortDiscovery.h"
 #include "SelectPortDialog.h"
@@ -76,6 +77,8 @@ DWORD WINAPI UpdateThread(LPVOID argument) {
             PortSettings settings = WorkerPortSettings(update.winPort, request->portName);
             ConsoleMessage("Using Window MM library ********************************************\n");
             WindowsMidiPort port(settings);
+            // No sleep while the firmware goes out; the request belongs to this worker thread.
+            const std::unique_ptr<AwakeGuard> awake = KeepAwake(kUpdateAwakeReason);
             SimpleSysExSender sender(port);
             sender.Send(update, progress);
             request.reset();
