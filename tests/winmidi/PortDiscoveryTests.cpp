@@ -60,7 +60,13 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"TwoMatchesTakeTheLowerId", {"Foo B", "Foo A"}, {}, {"Foo"}, 0},
         SearchCase{"UnreadableDeviceIsSkipped", {"Foo", "Foo 2"}, {0}, {"Foo"}, 1},
         SearchCase{"ChosenSynthesizerFindsNothing", {kSynth, "Pad"}, {}, {kSynth}, NoDevice},
-        SearchCase{"NameAsListedFindsItsDevice", {"1- Foo", "2- Foo"}, {}, {"2- Foo"}, 1}),
+        SearchCase{"NameAsListedFindsItsDevice", {"1- Foo", "2- Foo"}, {}, {"2- Foo"}, 1},
+        // An exact name wins over a lower id that only contains it; among partial matches the
+        // lower id still wins.
+        SearchCase{"ExactNameBeforeALongerOne", {"Synth Pro", "Synth"}, {}, {"Synth"}, 1},
+        SearchCase{"ExactNormalisedNameBeforeALongerOne", {"Synth Pro", "3- Synth"}, {}, {"Synth"}, 1},
+        SearchCase{"ExactNameOfAnyOfTheNames", {"Synth Pro", "Keys"}, {}, {"Synth", "Keys"}, 1},
+        SearchCase{"PartialMatchesOnlyTakeTheLowerId", {"Synth Pro", "Synth XL", "Pad"}, {}, {"Synth"}, 0}),
     [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
 
 // The input a port opens beside its output, as Windows names a device's further ports.

@@ -295,6 +295,42 @@ TEST_F(WindowsPort, DisconnectHandsEveryBufferBackAndClosesBothSides) {
     EXPECT_EQ(winmm_layer::GetStats().inOpens, 2u);
 }
 
+// An input the driver will not close may still be written to and called back after the port is
+// gone: its buffers and the callback's object stay for good (run under AddressSanitizer as well,
+// which sees a write into freed memory). The bytes that arrive then reach no port.
+TEST_F(WindowsPort, AnInputThatWillNotCloseKeepsItsBuffersAfterThePortIsGone) {
+    const struct {
+        const char* what;
+        Call call;
+        MMRESULT error;
+        unsigned queued;  // buffers the driver still has queued once the port is gone
+    } cases[] = {
+        {"the close fails", Call::InClose, MMSYSERR_ERROR, 0},
+        {"the reset fails: the buffers stay queued and the close is refused", Call::InReset, MMSYSERR_ERROR, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        winmm_layer::Reset();
+        AddPad();
+        LogCapture log;
+        {
+            WindowsMidiPort port(Settings());
+            ASSERT_TRUE(port.IsConnected());
+            winmm_layer::FailCall(c.call, c.error, 0, 1000);
+        }
+        EXPECT_TRUE(log.Contains("Failed to close MIDI IN"));
+        winmm_layer::Stats s = winmm_layer::GetStats();
+        EXPECT_EQ(s.openInHandles, 1u);
+        EXPECT_EQ(s.queuedInBuffers, c.queued);
+        const unsigned callbacks = s.callbacksRun;
+        winmm_layer::LateInput(0, {0xF0, 0x01, 0x02, 0xF7});
+        s = winmm_layer::GetStats();
+        EXPECT_EQ(s.callbacksRun, callbacks + 1);
+        EXPECT_EQ(s.queuedInBuffers, c.queued == 0 ? 0u : c.queued - 1);  // none goes back
+        EXPECT_TRUE(log.Contains("MIM longdata message(4)\n"));
+    }
+}
+
 // The input callback queues a buffer again while the caller closes the input: no buffer may slip
 // back in behind the reset, or the close is refused and the device stays open for good (run under
 // ThreadSanitizer and AddressSanitizer as well).

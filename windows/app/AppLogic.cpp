@@ -120,3 +120,21 @@ PortSettings WorkerPortSettings(const PortSettings& fromFile, const std::string&
     }
     return settings;
 }
+
+void UpdateGuard::UpdateStarted() {
+    if (updating) return;
+    updating = true;
+    blocked = block && block(ShutdownBlockReasonText());
+}
+
+void UpdateGuard::UpdateEnded() {
+    updating = false;
+    if (blocked && unblock) unblock();
+    blocked = false;
+}
+
+bool UpdateGuard::MayLeave(LeaveRequest) const { return !updating; }
+
+std::string ShutdownBlockReasonText() {
+    return "Updating: do not switch off the computer or the device until the update is complete.";
+}

@@ -3,6 +3,7 @@
 // they are checked by plain tests on every platform.
 
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -72,6 +73,33 @@ std::string PickedPortName(const std::vector<std::string>& names, int choice);
 // The worker's port settings: the file's, with the picked port as the only name when there is one
 // (and marked as picked by hand, so that its device's input is the one listened to).
 PortSettings WorkerPortSettings(const PortSettings& fromFile, const std::string& portName);
+
+// What asks the program to end: File > Exit, the window's close box or Alt+F4 (WM_CLOSE), and the
+// end of the session (log-off, restart, shut-down).
+enum class LeaveRequest { ExitCommand, CloseWindow, EndSession };
+
+// Keeps an update from being broken off halfway, which can leave a device with half a firmware:
+// while one runs, every LeaveRequest is refused, and the system is asked to hold off the end of
+// the session (`block`, with the reason to show; false when the system would not). The block is
+// asked for once per update and lifted (`unblock`) once, only when it was granted: an end
+// reported for a start that never ran its worker lifts nothing.
+class UpdateGuard {
+public:
+    UpdateGuard(std::function<bool(const std::string& reason)> block, std::function<void()> unblock)
+        : block(std::move(block)), unblock(std::move(unblock)) {}
+    void UpdateStarted();
+    void UpdateEnded();
+    bool MayLeave(LeaveRequest request) const;
+
+private:
+    std::function<bool(const std::string&)> block;
+    std::function<void()> unblock;
+    bool updating = false;
+    bool blocked = false;
+};
+
+// The reason the system shows for holding off the end of the session, in the status line's words.
+std::string ShutdownBlockReasonText();
 
 // The picture the window paints, replaced from any thread. A replaced picture is never released
 // by the thread that replaces it (the window may be painting it at that very moment): it waits in

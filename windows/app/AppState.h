@@ -37,6 +37,9 @@ extern SIZE normalSize;
 extern SIZE expandedSize;
 extern char titleText[kTextBufferSize];
 extern char noticeText[kTextBufferSize];
+// Refuses to end the program, and holds off the end of the session, while an update runs (window
+// thread only).
+extern UpdateGuard updateGuard;
 
 // Posts a message carrying a heap copy of `text`; the copy is freed here when the post fails.
 void PostText(UINT message, WPARAM wParam, const char* text);

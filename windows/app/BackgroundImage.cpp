@@ -4,9 +4,11 @@
 #include <gdiplus.h>
 
 #include <cstring>
+#include <string>
 
 #include "AppState.h"
 #include "Log.h"
+#include "PictureCheck.h"
 
 namespace {
 
@@ -73,6 +75,13 @@ HBITMAP LoadPngResource(int id) {
 
 HBITMAP BitmapFromPngBytes(const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) return nullptr;
+    // The picture comes with the update file: GDI+ gets a PNG of bounded size or nothing, as it
+    // decodes any format and allocates whatever size a header declares.
+    const std::string refusal = PictureRefusal(bytes.data(), bytes.size());
+    if (!refusal.empty()) {
+        LogMessage("The update file's picture is not shown: %s\n", refusal.c_str());
+        return nullptr;
+    }
     HGLOBAL block = CopyToGlobal(bytes.data(), bytes.size());
     if (!block) return nullptr;
     HBITMAP bitmap = nullptr;

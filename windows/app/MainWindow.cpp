@@ -35,6 +35,23 @@ char noticeText[kTextBufferSize] = {};
 
 namespace {
 
+// The system holds off a log-off or shut-down, naming the reason, while the window asks it to.
+bool BlockSessionEnd(const std::string& reason) {
+    const std::wstring wide(reason.begin(), reason.end());  // the reason is plain ASCII
+    if (ShutdownBlockReasonCreate(mainWindow, wide.c_str())) return true;
+    LogMessage("The end of the session cannot be held off during the update (%lu)\n",
+               static_cast<unsigned long>(GetLastError()));
+    return false;
+}
+
+void UnblockSessionEnd() { ShutdownBlockReasonDestroy(mainWindow); }
+
+}  // namespace
+
+UpdateGuard updateGuard(BlockSessionEnd, UnblockSessionEnd);
+
+namespace {
+
 const char* const kClassName = "MIDI Updater";
 
 // The owner that the next message box is centred on, while CenteredMessageBox runs.
@@ -197,6 +214,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
         CreateMainWindowContents(window);
         break;
+    case WM_CLOSE:
+        // The close box and Alt+F4, like File > Exit, do nothing while an update runs.
+        if (!updateGuard.MayLeave(LeaveRequest::CloseWindow)) return 0;
+        break;
+    case WM_QUERYENDSESSION:
+        return updateGuard.MayLeave(LeaveRequest::EndSession) ? TRUE : FALSE;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -228,7 +251,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         case IDM_EXIT:
         case IDCANCEL:
-            if (!updateRunning) SendMessageA(window, WM_CLOSE, 0, 0);
+            if (updateGuard.MayLeave(LeaveRequest::ExitCommand)) SendMessageA(window, WM_CLOSE, 0, 0);
             break;
         default:
             break;
@@ -242,6 +265,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_UPDATE_FINISHED:
         updateRunning = 0;
+        updateGuard.UpdateEnded();
         SetUpdatingLayout(window, false);
         ReleaseReplacedPictures();
         break;

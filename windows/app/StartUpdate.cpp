@@ -176,6 +176,7 @@ void StartUpdate(HWND owner, const char* path) {
             DragAcceptFiles(mainWindow, TRUE);
             return;
         }
+        updateGuard.UpdateStarted();
         if (owner == mainWindow) SetUpdatingLayout(mainWindow, true);
     });
     starting = false;

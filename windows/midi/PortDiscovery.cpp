@@ -29,7 +29,13 @@ std::vector<std::pair<int, std::string>> ListInputDevices() {
 }
 
 namespace {
+// A device named exactly as one of the names comes before any that only contains one: "Synth"
+// must not find "Synth Pro" listed first. Otherwise the lowest id that matches.
 int FirstMatch(const std::vector<std::pair<int, std::string>>& devices, const std::set<std::string>& names) {
+    if (!names.empty()) {
+        for (const auto& [id, name] : devices)
+            if (MatchesPortNameExactly(names, name)) return id;
+    }
     for (const auto& [id, name] : devices)
         if (MatchesPortName(names, name)) return id;
     return NoDevice;

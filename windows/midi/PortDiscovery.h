@@ -11,8 +11,9 @@
 // The device id of a search that found nothing; no open accepts it.
 constexpr int NoDevice = -1066;
 
-// The lowest-id output (input) device whose name matches `names` (MatchesPortName), or NoDevice.
-// Devices whose capabilities cannot be read are skipped. Nothing is cached.
+// The lowest-id output (input) device whose name is exactly one of `names`
+// (MatchesPortNameExactly), else the lowest-id one whose name matches them (MatchesPortName), or
+// NoDevice. Devices whose capabilities cannot be read are skipped. Nothing is cached.
 int FindOutputDevice(const std::set<std::string>& names);
 int FindInputDevice(const std::set<std::string>& names);
 

@@ -1,7 +1,9 @@
 #include "WindowsMidiPort.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "ChunkFraming.h"
 #include "Clock.h"
@@ -24,15 +26,32 @@ struct SendBlock {
     std::vector<char> bytes;
 };
 
-// A block the driver never gave back stays allocated for the rest of the process: it may still
-// write to it. Rare (a device gone mid-send), and small.
-void KeepForGood(std::unique_ptr<SendBlock> block) {
+// Memory the driver never gave back stays allocated for the rest of the process: it may still
+// write to it. Rare (a device gone mid-send, an input that would not close), and small.
+template <typename Block>
+void KeepForGood(std::unique_ptr<Block> block) {
     static std::mutex lock;
-    static auto* kept = new std::vector<std::unique_ptr<SendBlock>>();  // never destroyed
+    static auto* kept = new std::vector<std::unique_ptr<Block>>();  // never destroyed
     std::lock_guard<std::mutex> hold(lock);
     kept->push_back(std::move(block));
 }
 }  // namespace
+
+struct WindowsMidiPort::InputSide {
+    explicit InputSide(WindowsMidiPort* owner) : port(owner), blocks(kInputBuffers * kInputBufferSize) {
+        std::memset(headers, 0, sizeof(headers));
+    }
+    // The port the arriving bytes go to; none once the port is gone and this block is kept.
+    WindowsMidiPort* port;
+    std::vector<char> blocks;  // kInputBuffers blocks of kInputBufferSize bytes
+    MIDIHDR headers[kInputBuffers];
+    // Written by the caller's thread, read by the input callback thread. The callback tests it and
+    // queues the buffer again under `lock`, so that once CloseInput has cleared it no buffer goes
+    // back to the driver behind the reset. The lock is never held across a winmm call that waits
+    // for the callback (midiInReset, midiInClose).
+    std::atomic<bool> recycle{false};
+    std::mutex lock;
+};
 
 WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
     : names(settings.names),
@@ -43,8 +62,7 @@ WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
       chunks(settings.chunks),
       wholeMessages(settings.wholeMessages),
       pickedByHand(settings.pickedByHand),
-      inputBlocks(kInputBuffers * kInputBufferSize) {
-    std::memset(inputHeaders, 0, sizeof(inputHeaders));
+      input(std::make_unique<InputSide>(this)) {
     // The pauses between chunks are sleeps: at the system's default timer resolution each may
     // last up to about 16 ms longer than asked. A port lives for one update.
     timerPeriodSet = timeBeginPeriod(kTimerPeriodMs) == TIMERR_NOERROR;
@@ -52,6 +70,16 @@ WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
 
 WindowsMidiPort::~WindowsMidiPort() {
     WindowsMidiPort::Disconnect();
+    if (inHandle) {
+        // The driver would not close the input: it may still fill the buffers and call back. They
+        // and the callback's block stay for good, cut off from this port.
+        {
+            std::lock_guard<std::mutex> hold(input->lock);
+            input->port = nullptr;
+        }
+        LogMessage("The MIDI input could not be closed; its buffers stay allocated.\n");
+        KeepForGood(std::move(input));
+    }
     if (timerPeriodSet) timeEndPeriod(kTimerPeriodMs);
 }
 
@@ -71,7 +99,7 @@ void WindowsMidiPort::Connect() {
     if (outHandle || inHandle) LogMessage("A MIDI handle could not be closed; it stays open.\n");
 
     if (!outHandle) OpenOutput();
-    recycle = true;
+    input->recycle = true;
     if (!inHandle) OpenInput();
     LogMessage("  opened handles are %p:%p\n", static_cast<void*>(outHandle), static_cast<void*>(inHandle));
 }
@@ -97,17 +125,17 @@ void WindowsMidiPort::OpenInput() {
     const int inId = FindInputDeviceFor(search, outDevice);
     inName = InputDeviceName(inId);
     if (midiInOpen(&inHandle, static_cast<UINT>(inId), reinterpret_cast<DWORD_PTR>(&MidiInCallback),
-                   reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
+                   reinterpret_cast<DWORD_PTR>(input.get()), CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
         LogMessage("MIDI IN Port failed to open (%d).\n", inId);
         inHandle = nullptr;
     } else {
         LogMessage("MIDI IN Port opened OK (%d).\n", inId);
         for (unsigned i = 0; i < kInputBuffers; ++i) {
-            MIDIHDR& header = inputHeaders[i];
-            header.lpData = &inputBlocks[i * kInputBufferSize];
+            MIDIHDR& header = input->headers[i];
+            header.lpData = &input->blocks[i * kInputBufferSize];
             header.dwBufferLength = kInputBufferSize;
             header.dwFlags = 0;
-            header.dwUser = reinterpret_cast<DWORD_PTR>(this);
+            header.dwUser = reinterpret_cast<DWORD_PTR>(input.get());
             MMRESULT err = midiInPrepareHeader(inHandle, &header, kHeaderSize);
             if (err != MMSYSERR_NOERROR)
                 LogMessage("Failed to prepare input buffer [%u] (%s).\n", i, MidiErrorText(err).c_str());
@@ -142,21 +170,21 @@ void WindowsMidiPort::CloseInput() {
     // Off before the reset: the buffers that reset hands back must stay out of the driver so that
     // they can be unprepared. Taking the lock waits for a callback that is queuing one right now.
     {
-        std::lock_guard<std::mutex> hold(recycleLock);
-        recycle = false;
+        std::lock_guard<std::mutex> hold(input->lock);
+        input->recycle = false;
     }
     if (!inHandle) return;
     MMRESULT err = midiInReset(inHandle);
     if (err != MMSYSERR_NOERROR) LogMessage("Failed to reset MIDI IN (%s).\n", MidiErrorText(err).c_str());
     midiInStop(inHandle);
     for (unsigned i = 0; i < kInputBuffers; ++i) {
-        err = midiInUnprepareHeader(inHandle, &inputHeaders[i], kHeaderSize);
+        err = midiInUnprepareHeader(inHandle, &input->headers[i], kHeaderSize);
         if (err != MMSYSERR_NOERROR) LogMessage("Failed to unprepare MIDIHDR %u (%s).\n", i, MidiErrorText(err).c_str());
     }
     err = midiInClose(inHandle);
     if (err != MMSYSERR_NOERROR) {
-        // The buffers belong to the driver until it closes: the handle and the memory stay, and the
-        // next connect tries again before opening the device.
+        // The buffers belong to the driver until it closes: the handle and the memory stay (past
+        // the port's end if need be), and the next connect tries again before opening the device.
         LogMessage("Failed to close MIDI IN (%s).\n", MidiErrorText(err).c_str());
         return;
     }
@@ -165,7 +193,7 @@ void WindowsMidiPort::CloseInput() {
 
 void WindowsMidiPort::Disconnect() {
     LogMessage("%s\n", "WindowsMidiPort::Disconnect");
-    recycle = false;
+    input->recycle = false;
     CloseOutput();
     CloseInput();
 }
@@ -273,7 +301,7 @@ void WindowsMidiPort::AskForPort() {
 
 void CALLBACK WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                               DWORD_PTR) {
-    WindowsMidiPort* port = reinterpret_cast<WindowsMidiPort*>(instance);
+    InputSide* side = reinterpret_cast<InputSide*>(instance);
     switch (message) {
         case MIM_OPEN: LogMessage("MIM open message\n"); break;
         case MIM_CLOSE: LogMessage("MIM close message\n"); break;
@@ -283,15 +311,19 @@ void CALLBACK WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWOR
             MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
             if (message == MIM_LONGDATA) {
                 LogMessage("MIM longdata message(%u)\n", static_cast<unsigned>(header->dwBytesRecorded));
-                port->assembler.AddBytes(reinterpret_cast<const std::uint8_t*>(header->lpData),
-                                         header->dwBytesRecorded);
+                // Under the lock: the port does not end while its bytes are being added.
+                std::lock_guard<std::mutex> hold(side->lock);
+                if (side->port) {
+                    side->port->assembler.AddBytes(reinterpret_cast<const std::uint8_t*>(header->lpData),
+                                                   header->dwBytesRecorded);
+                }
             } else {
                 LogMessage("MIM_LONGERROR message\n");
             }
             // An empty buffer is one the driver gave up (a reset): it stays out of the rotation.
             if (header->dwBytesRecorded > 0) {
-                std::lock_guard<std::mutex> hold(port->recycleLock);
-                if (port->recycle) {
+                std::lock_guard<std::mutex> hold(side->lock);
+                if (side->recycle) {
                     // The callback's own handle: the port's field belongs to the caller's thread.
                     midiInPrepareHeader(handle, header, kHeaderSize);
                     if (midiInAddBuffer(handle, header, kHeaderSize) != MMSYSERR_NOERROR)

@@ -3,9 +3,8 @@
 // by name when first needed, with paced blocking sends and SysEx input in ten rotating buffers.
 // While it exists, the system timer runs at 1 ms resolution.
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -73,15 +72,11 @@ private:
     int outDevice = -1;   // the output device id the last connect looked for, if any
     std::string outName;  // the names of the devices last opened
     std::string inName;
-    std::vector<char> inputBlocks;  // kInputBuffers blocks of kInputBufferSize bytes
-    MIDIHDR inputHeaders[kInputBuffers];
+    // What the input callback works on: the buffers and the way back to this port. A block of its
+    // own, so that it can outlive the port when the driver refuses to close the input.
+    struct InputSide;
+    std::unique_ptr<InputSide> input;
     HMIDIOUT outHandle = nullptr;
     HMIDIIN inHandle = nullptr;
     bool timerPeriodSet = false;
-    // Written by the caller's thread, read by the input callback thread. The callback tests it and
-    // queues the buffer again under `recycleLock`, so that once CloseInput has cleared it no buffer
-    // goes back to the driver behind the reset. The lock is never held across a winmm call that
-    // waits for the callback (midiInReset, midiInClose).
-    std::atomic<bool> recycle{false};
-    std::mutex recycleLock;
 };

@@ -45,6 +45,7 @@ struct InHandle {
     bool started = false;
     std::deque<MIDIHDR*> queue;
     std::set<MIDIHDR*> prepared;
+    MIDIHDR* firstAdded = nullptr;  // the driver may write to it as long as the handle is open
     // The callback thread and its work.
     std::thread thread;
     std::deque<std::pair<UINT, DWORD_PTR>> posts;
@@ -326,6 +327,22 @@ void ReturnEmptyBuffer(int inputId) {
     Drain(s, lock, h);
 }
 
+void LateInput(int inputId, const Bytes& bytes) {
+    State& s = S();
+    Lock lock(s.lock);
+    InHandle* h = OpenInputOf(s, inputId);
+    if (!h || !h->firstAdded) return;
+    MIDIHDR* hdr = h->firstAdded;
+    h->queue.erase(std::remove(h->queue.begin(), h->queue.end(), hdr), h->queue.end());
+    DWORD n = 0;
+    while (n < bytes.size() && n < hdr->dwBufferLength) {
+        hdr->lpData[n] = static_cast<char>(bytes[n]);
+        ++n;
+    }
+    ReturnBuffer(s, h, hdr, n);
+    Drain(s, lock, h);
+}
+
 void InjectMessage(int inputId, UINT message, DWORD_PTR param1) {
     State& s = S();
     Lock lock(s.lock);
@@ -602,6 +619,7 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     pmh->dwBytesRecorded = 0;
     h->queue.push_back(pmh);
+    if (!h->firstAdded) h->firstAdded = pmh;
     return MMSYSERR_NOERROR;
 }
 
@@ -629,6 +647,7 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
     Lock lock(s.lock);
     InHandle* h = FindIn(s, hmi);
     if (!h) return MMSYSERR_INVALHANDLE;
+    if (MMRESULT e = Injected(s, Call::InReset)) return e;
     h->started = false;
     ++s.stats.inResets;
     // Every queued buffer comes back through the callback before reset returns.
@@ -646,6 +665,7 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     Lock lock(s.lock);
     InHandle* h = FindIn(s, hmi);
     if (!h) return MMSYSERR_INVALHANDLE;
+    if (MMRESULT e = Injected(s, Call::InClose)) return e;
     if (!h->queue.empty()) {
         ++s.stats.closeRefusals;
         return MIDIERR_STILLPLAYING;

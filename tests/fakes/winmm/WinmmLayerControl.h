@@ -18,7 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Calls whose failure can be injected.
 enum class Call {
     OutOpen, OutPrepare, LongMsg, OutUnprepare,
-    InOpen, InPrepare, InAddBuffer, InStart, InUnprepare,
+    InOpen, InPrepare, InAddBuffer, InStart, InUnprepare, InReset, InClose,
     Count
 };
 
@@ -61,6 +61,9 @@ void DeliverDue();
 void InjectInput(int inputId, const Bytes& bytes);
 // Hands the first queued buffer of the device's open handle back with no bytes recorded.
 void ReturnEmptyBuffer(int inputId);
+// As a driver that has refused to close may still do: writes the bytes into the first buffer ever
+// added on the device's open handle, whether queued or not, and hands it back through the callback.
+void LateInput(int inputId, const Bytes& bytes);
 // Sends one bare callback message (such as MIM_DATA or MIM_MOREDATA) to the device's open handle.
 void InjectMessage(int inputId, UINT message, DWORD_PTR param1 = 0);
 

@@ -228,3 +228,60 @@ TEST(PictureSlot, ReplacementsFromAnotherThreadAreNeitherLostNorReleasedTwice) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the guard asked of the system, and what the window answers after a sequence of events.
+TEST(UpdateGuard, RefusesToEndDuringAnUpdateAndBlocksTheSessionOncePerUpdate) {
+    enum Event { Start, End };
+    struct Case {
+        const char* what;
+        bool systemGrants;
+        std::vector<Event> events;
+        int blocks, unblocks;
+        bool mayLeave;
+    };
+    const Case cases[] = {
+        {"idle", true, {}, 0, 0, true},
+        {"updating", true, {Start}, 1, 0, false},
+        {"after an update", true, {Start, End}, 1, 1, true},
+        {"a start reported twice blocks once", true, {Start, Start}, 1, 0, false},
+        {"an end with no start (a start that failed) lifts nothing", true, {End}, 0, 0, true},
+        {"an end reported twice lifts once", true, {Start, End, End}, 1, 1, true},
+        {"two updates", true, {Start, End, Start}, 2, 1, false},
+        {"the system refuses the block: the window still refuses", false, {Start}, 1, 0, false},
+        {"the system refused the block: nothing to lift", false, {Start, End}, 1, 0, true},
+    };
+    for (const Case& c : cases) {
+        int blocks = 0, unblocks = 0;
+        std::string reason;
+        UpdateGuard guard(
+            [&](const std::string& text) {
+                ++blocks;
+                reason = text;
+                return c.systemGrants;
+            },
+            [&] { ++unblocks; });
+        for (Event e : c.events) {
+            if (e == Start) {
+                guard.UpdateStarted();
+            } else {
+                guard.UpdateEnded();
+            }
+        }
+        EXPECT_EQ(blocks, c.blocks) << c.what;
+        EXPECT_EQ(unblocks, c.unblocks) << c.what;
+        for (LeaveRequest request : {LeaveRequest::ExitCommand, LeaveRequest::CloseWindow, LeaveRequest::EndSession}) {
+            EXPECT_EQ(guard.MayLeave(request), c.mayLeave) << c.what << " " << static_cast<int>(request);
+        }
+        if (blocks > 0) {
+            EXPECT_EQ(reason, ShutdownBlockReasonText()) << c.what;
+        }
+    }
+    // The reason speaks as the status line does during an update, within the system's limit of
+    // 256 characters.
+    EXPECT_EQ(ShutdownBlockReasonText().rfind(StatusLineText("").substr(1), 0), 0u);
+    EXPECT_LT(ShutdownBlockReasonText().size(), 256u);
+}
+
+}  // namespace

@@ -22,17 +22,20 @@ export WINEDLLOVERRIDES=$saved_overrides
 if driver dialog "Important message about update" >"$case_dir/message"; then
   expect_line "$case_dir/message" 'Static: Keep the synth switched on.\n\nClick OK to start.' end-to-end
   driver click "Important message about update" OK || fail "end-to-end: OK on the message"
-  # File > Exit is refused while the update runs: the About box, asked for after it, shows that
-  # the window had handled it and is still there. Asked at once after the message, while the
-  # instrument surely has data to take and statuses to give (its installing phase is stretched by
-  # the patience); reading the window first took long enough on a slow machine for the update to
-  # end before the Exit came.
+  # File > Exit, the close box (WM_CLOSE) and a log-off are refused while the update runs: the
+  # About box, asked for after them, shows that the window had handled them and is still there.
+  # Asked at once after the message, while the instrument surely has data to take and statuses to
+  # give (its installing phase is stretched by the patience); reading the window first took long
+  # enough on a slow machine for the update to end before the Exit came.
   driver command 8 || fail "end-to-end: Exit command"
+  driver close || fail "end-to-end: close during the update"
+  driver end-session >"$case_dir/end-session" || fail "end-to-end: no answer about the end of the session"
+  expect_line "$case_dir/end-session" "end session: 0" "end-to-end (log-off during the update)"
   driver command 40005 || fail "end-to-end: About command"
   if driver dialog About >/dev/null; then
     driver click About OK || fail "end-to-end: OK on About"
   else
-    fail "end-to-end: File > Exit closed the window during the update"
+    fail "end-to-end: File > Exit or the close box closed the window during the update"
   fi
   # A picture of the window while the bar moves.
   shot=no
@@ -64,6 +67,9 @@ if driver dialog "Important message about update" >"$case_dir/message"; then
     expect_line "$case_dir/after" "Static:  Completed: The 'Test Synth' was updated sucessfully to version 2.01." end-to-end
     driver click "MIDI Updater" OK || fail "end-to-end: OK on the completion box"
     driver gone "MIDI Updater" 10000 || fail "end-to-end: the completion box stays"
+    # Once the update is over, the session may end again.
+    driver end-session >"$case_dir/end-session-after" || fail "end-to-end: no answer about the end of the session after"
+    expect_line "$case_dir/end-session-after" "end session: 1" "end-to-end (log-off after the update)"
     driver close || fail "end-to-end: close"
   else
     fail "end-to-end: no completion box"

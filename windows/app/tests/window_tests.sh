@@ -172,6 +172,11 @@ head -c 40 "$work/good.upd" >"$work/cut.upd"
   -alpha off -depth 8 "$work/picture.png"
 "$midiupdate" pack -o "$work/pictured.upd" --product "Test Synth" --version 2.01 \
   --image "$work/picture.png" --portion "$work/portion.syx@0" >/dev/null
+# And with a picture whose header claims 16000 x 16000 pixels (gigabytes to decode).
+cp "$work/picture.png" "$work/huge.png"
+printf '\x00\x00\x3e\x80\x00\x00\x3e\x80' | dd of="$work/huge.png" bs=1 seek=16 conv=notrunc status=none
+"$midiupdate" pack -o "$work/huge-picture.upd" --product "Test Synth" --version 2.01 \
+  --image "$work/huge.png" --portion "$work/portion.syx@0" >/dev/null
 
 # The stand-in file manager for the drop cases.
 xdnd_drop=$work/xdnd_drop
@@ -269,6 +274,21 @@ else
 fi
 wait_program
 [ "$status" -eq 0 ] || fail "discovery: exit status $status after Close"
+
+echo "--- an update file found at start-up with a picture too large to decode: the question all the same"
+case_dir=$work/huge-picture && mkdir -p "$case_dir"
+cp "$work/huge-picture.upd" "$case_dir/Test Synth 2.01.upd"
+start_program "$case_dir"
+if driver dialog "Update Test Synth" >"$case_dir/dialog"; then
+  expect_line "$case_dir/dialog" "Static: Do you want to update your Test Synth to version 2.01 now?" huge-picture
+  driver click "Update Test Synth" Close || fail "huge-picture: Close"
+else
+  fail "huge-picture: no confirmation dialog"
+fi
+wait_program
+[ "$status" -eq 0 ] || fail "huge-picture: exit status $status after Close"
+debug_lines "$case_dir" >"$case_dir/lines"
+expect_line "$case_dir/lines" "The update file's picture is not shown: the PNG picture is 16000 x 16000 pixels (at most 4096 x 4096 are shown)" huge-picture
 
 if [ -f "$build/tests/fakes/winmm_dll/winmm.dll" ]; then
   . "$(dirname "$0")/end_to_end_case.sh"

@@ -10,6 +10,8 @@
 //   ui_driver gone TITLE [TIMEOUT_MS]       waits until no dialog titled TITLE is left
 //   ui_driver close                         asks the main window to close (as its close box does)
 //   ui_driver command ID                    sends the main window a menu command, as the menu does
+//   ui_driver end-session                   asks the main window whether the session may end (as a
+//                                           log-off does) and prints "end session: 1" or "... 0"
 //   ui_driver hold-control [TIMEOUT_MS]     holds Ctrl down, prints "held", and lets it go once the
 //                                           main window is there (as a user who holds the key while
 //                                           the program starts); status 1 if it never comes
@@ -132,6 +134,17 @@ int main(int argc, char** argv) {
     if (command == "close") {
         HWND window = WaitFor("MIDI Updater", "", 0);
         return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (command == "end-session") {
+        HWND window = WaitFor("MIDI Updater", "", 0);
+        DWORD_PTR answer = 0;
+        if (!window || !SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                            kAnswerMs, &answer)) {
+            return 1;
+        }
+        std::printf("end session: %d\n", answer ? 1 : 0);
+        std::fflush(stdout);
+        return 0;
     }
     if (command == "hold-control") {
         // Wine forgets a key that a program has pressed when that program ends: this one stays

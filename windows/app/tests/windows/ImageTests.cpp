@@ -80,14 +80,29 @@ TEST_F(ImageTest, PictureBytesDecodeLikeTheResource) {
     EXPECT_EQ(log, "");
 }
 
-TEST_F(ImageTest, NoPictureFromEmptyOrForeignBytesAndNoLogLine) {
+TEST_F(ImageTest, NoPictureFromEmptyBytesAndNoLogLine) {
+    EXPECT_EQ(BitmapFromPngBytes({}), nullptr);
+    EXPECT_EQ(log, "");
+}
+
+// Bytes that are no PNG, or a PNG too large to decode, never reach GDI+: no picture, and a line
+// in the log that says why. The 16000 x 16000 header would make GDI+ ask for about 1 GB.
+TEST_F(ImageTest, NoPictureFromForeignOrOversizedBytesAndALogLine) {
+    std::vector<std::uint8_t> huge = BannerBytes();
+    ASSERT_GE(huge.size(), 24u);
+    for (int i = 16; i < 24; ++i) huge[static_cast<std::size_t>(i)] = 0;  // width and height in IHDR
+    huge[18] = huge[22] = 0x3E;                                          // 16000 = 0x3E80
+    huge[19] = huge[23] = 0x80;
     const std::vector<std::vector<std::uint8_t>> cases = {
-        {},
         {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'},
         {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0},  // a PNG signature, then nothing
+        huge,
     };
-    for (const auto& bytes : cases) EXPECT_EQ(BitmapFromPngBytes(bytes), nullptr) << bytes.size();
-    EXPECT_EQ(log, "");
+    for (const auto& bytes : cases) {
+        log.clear();
+        EXPECT_EQ(BitmapFromPngBytes(bytes), nullptr) << bytes.size();
+        EXPECT_EQ(log.rfind("The update file's picture is not shown: ", 0), 0u) << log;
+    }
 }
 
 }  // namespace
