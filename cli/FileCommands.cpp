@@ -86,12 +86,12 @@ std::string ShellQuote(const std::string& text) {
     return out + "'";
 }
 
+// Unpack's files replace what stands at their names: a link there is replaced, never written
+// through.
 bool WriteFileBytes(const std::string& path, const void* data, std::size_t size, CliIo& io) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    file.close();
-    if (file) return true;
-    io.err << "midiupdate: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+    std::string error;
+    if (WriteFreshFile(path, data, size, error)) return true;
+    io.err << "midiupdate: " << error << "\n";
     return false;
 }
 

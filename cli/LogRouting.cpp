@@ -46,9 +46,11 @@ void LogRouting::Start(const std::vector<std::string>& commandFiles) {
         for (const std::string& used : commandFiles)
             if (!used.empty() && SameFile(path, used))
                 Usage("--log '" + path + "' names a file the command works on; choose another log file");
-        // Binary: the same bytes on every platform (no carriage returns added on Windows).
-        file = std::fopen(path.c_str(), "wb");
-        if (!file) Usage("cannot write the log file '" + path + "': " + std::strerror(errno));
+        // Binary: the same bytes on every platform (no carriage returns added on Windows). A link
+        // at the log's name is replaced by the log, never written through.
+        std::string error;
+        file = OpenFreshFile(path, error);
+        if (!file) Usage("--log: " + error);
         SetLogSink(&FileSink, file);
     } else if (verbose) {
         timed.file = stderr;
