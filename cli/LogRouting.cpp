@@ -6,22 +6,29 @@
 #include "Commands.h"
 #include "FileOutput.h"
 #include "Log.h"
+#include "VisibleText.h"
 
 namespace cli {
 
 namespace {
 
 // Log sinks for --log and --verbose; the program's own output never carries log lines.
+// A log line may quote a file's texts or a port's name: its control characters are shown as
+// escapes, as on the terminal.
 void FileSink(void* context, const char* text, std::size_t length) {
     std::FILE* file = static_cast<std::FILE*>(context);
-    std::fwrite(text, 1, length, file);
+    const std::string shown = VisibleText(std::string(text, length), true);
+    std::fwrite(shown.data(), 1, shown.size(), file);
     std::fflush(file);
 }
 
 }  // namespace
 
-void TimedSink::Write(void* context, const char* text, std::size_t length) {
+void TimedSink::Write(void* context, const char* rawText, std::size_t rawLength) {
     TimedSink& sink = *static_cast<TimedSink*>(context);
+    const std::string shown = VisibleText(std::string(rawText, rawLength), true);
+    const char* text = shown.data();
+    const std::size_t length = shown.size();
     for (std::size_t i = 0; i < length;) {
         if (sink.atLineStart) {
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
