@@ -19,6 +19,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// windows.h names a function of its own ReplaceFile, by a macro.
+#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
