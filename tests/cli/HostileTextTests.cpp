@@ -15,8 +15,9 @@ std::string FirstControl(const std::string& text) {
     for (std::size_t at = 0; at < text.size(); ++at) {
         const auto byte = static_cast<unsigned char>(text[at]);
         const auto next = at + 1 < text.size() ? static_cast<unsigned char>(text[at + 1]) : 0;
-        char where[64];
-        std::snprintf(where, sizeof where, "byte %02X at %zu", static_cast<unsigned>(byte), at);
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(byte));
+        const std::string where = std::string("byte ") + hex + " at " + std::to_string(at);
         if ((byte < 0x20 && byte != '\n') || byte == 0x7F) return where;
         if (byte == 0xC2 && next >= 0x80 && next < 0xA0) return std::string("C1 control, ") + where;
         if (byte >= 0x80) {
