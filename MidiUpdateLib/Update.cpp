@@ -29,6 +29,9 @@ const char kTruncatedFile[] = "Update file was truncated. Did it download correc
 const char kTruncatedPortion[] = "Trucated sysex";
 const char kUnrecognisedData[] =
     "File contains unrecognised data. Please Please check you have the latest version of the updater.";
+const char kTooLarge[] =
+    "The file is too large: an update file or SysEx file holds at most 4294967295 bytes (4 GiB less one "
+    "byte).";
 
 const char kSourceName[] = "MidiUpdateLib/Update.cpp";
 const char kRawProductName[] = "<SysEx Update Device>";
@@ -330,12 +333,15 @@ std::string EncodeMessage(const std::string& message) {
 
 }  // namespace
 
+bool FitsUpdateSize(std::uint64_t size) { return size <= kMaxUpdateFileSize; }
+
 Update::Update(std::istream& stream) {
     if (!CanSeek(stream)) {
         // A pipe can be read only once, and both the raw SysEx check and the raw reader go back
-        // to the start: take everything it delivers first, then load that like a file.
+        // to the start: take everything it delivers first, then load that like a file. One byte
+        // past the largest size is enough to refuse it.
         std::string bytes;
-        AppendInBlocks(stream, bytes, std::numeric_limits<std::uint64_t>::max());
+        AppendInBlocks(stream, bytes, kMaxUpdateFileSize + 1);
         std::istringstream copy(std::move(bytes), std::ios::in | std::ios::binary);
         Load(copy);
         return;
@@ -344,6 +350,10 @@ Update::Update(std::istream& stream) {
 }
 
 void Update::Load(std::istream& stream) {
+    // Sizes and totals are 32-bit, as in the file format: a larger file would be described, and
+    // sent, as its size less a multiple of 4 GiB. It is refused before any of it is read.
+    const std::streamoff size = BytesLeft(stream);
+    if (size > 0 && !FitsUpdateSize(static_cast<std::uint64_t>(size))) throw ParseError(kTooLarge);
     isRawSysEx = IsRawSysExFile(stream);
     if (isRawSysEx)
         ReadSysExFile(stream, *this);
@@ -382,6 +392,7 @@ void ReadSysExFile(std::istream& stream, Update& update) {
         // The stream cannot say how long it is: take whatever it delivers.
         AppendInBlocks(stream, portion.data, std::numeric_limits<std::uint64_t>::max());
     } else {
+        if (!FitsUpdateSize(static_cast<std::uint64_t>(size))) throw ParseError(kTooLarge);
         if (static_cast<std::uint64_t>(size) > portion.data.max_size())
             throw std::length_error("The sysex file is too large to hold in memory.");
         const std::size_t got = AppendBlock(stream, portion.data, static_cast<std::size_t>(size));

@@ -34,6 +34,11 @@ private:
 
 extern const std::string DefaultUpdateMessage;
 
+// The largest file that loads: every size and total of an update is a 32-bit count.
+constexpr std::uint64_t kMaxUpdateFileSize = 0xFFFFFFFFu;
+// False for a file that is refused for its size alone, before any of it is read.
+bool FitsUpdateSize(std::uint64_t size);
+
 struct Update {
     bool isRawSysEx = false;
     std::string productName;

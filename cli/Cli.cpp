@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "Help.h"
 #include "LogRouting.h"
+#include "VisibleText.h"
 
 #ifndef MIDIUPDATE_VERSION
 #define MIDIUPDATE_VERSION "0.0.0"
@@ -76,15 +77,15 @@ int RunCli(const std::vector<std::string>& argv, CliIo& io) {
         Usage("unknown command: " + unknown);
     } catch (const UsageError& e) {
         // The one thing that was wrong, and where the command's usage is.
-        io.err << "midiupdate: " << e.text << "\n";
+        io.err << "midiupdate: " << VisibleText(e.text) << "\n";
         if (!CommandHelp(command).empty() && command != "help")
-            io.err << "See 'midiupdate help " << command << "' for its options.\n";
+            io.err << "See 'midiupdate help " << VisibleText(command) << "' for its options.\n";
         else
             io.err << "See 'midiupdate help' for the commands.\n";
         return kExitUsage;
     } catch (const std::exception& e) {
         // Reaching here has unwound the command, closing any port it had open.
-        io.err << "midiupdate: " << e.what() << "\n";
+        io.err << "midiupdate: " << VisibleText(e.what(), true) << "\n";
         return kExitFailed;
     } catch (...) {
         io.err << "midiupdate: the command failed for an unknown reason\n";

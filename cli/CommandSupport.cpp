@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "LogRouting.h"
+#include "VisibleText.h"
 
 namespace cli {
 
@@ -62,7 +63,7 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::stri
         try {
             return std::make_unique<Update>(stream);
         } catch (const std::exception& e) {
-            io.err << "midiupdate: could not load standard input:\n" << e.what() << "\n";
+            io.err << "midiupdate: could not load standard input:\n" << VisibleText(e.what(), true) << "\n";
             if (why) *why = e.what();
             return nullptr;
         }
@@ -72,14 +73,14 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::stri
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) openError = EISDIR;
     if (openError) {
-        io.err << "midiupdate: could not open '" << path << "': " << std::strerror(openError) << "\n";
+        io.err << "midiupdate: could not open '" << VisibleText(path) << "': " << std::strerror(openError) << "\n";
         if (why) *why = std::string("could not open the file: ") + std::strerror(openError);
         return nullptr;
     }
     try {
         return std::make_unique<Update>(file);
     } catch (const std::exception& e) {
-        io.err << "midiupdate: could not load '" << path << "':\n" << e.what() << "\n";
+        io.err << "midiupdate: could not load '" << VisibleText(path) << "':\n" << VisibleText(e.what(), true) << "\n";
         if (why) *why = e.what();
         // Named as raw SysEx but taken for a damaged update file: what the loader looked for.
         std::string extension = std::filesystem::path(path).extension().string();
@@ -91,7 +92,7 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::stri
         if (extension == ".syx" && (got == 0 || head[0] != 0xF0)) {
             io.err << "midiupdate: a raw SysEx file begins with F0, ";
             if (got == 0) {
-                io.err << "and '" << path << "' is empty\n";
+                io.err << "and '" << VisibleText(path) << "' is empty\n";
             } else {
                 std::string bytes;
                 for (std::streamsize i = 0; i < got; ++i) {
@@ -99,7 +100,7 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::stri
                     std::snprintf(hex, sizeof hex, "%02X", head[i]);
                     bytes += (i ? " " : "") + std::string(hex);
                 }
-                io.err << "but '" << path << "' begins with " << bytes << "\n";
+                io.err << "but '" << VisibleText(path) << "' begins with " << bytes << "\n";
             }
         }
         return nullptr;

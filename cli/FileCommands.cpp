@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "SysExContent.h"
 #include "SysExSender.h"
 #include "TextEncoding.h"
+#include "VisibleText.h"
 
 namespace cli {
 
@@ -36,19 +38,19 @@ std::string JoinWords(const std::vector<std::string>& words, const char* separat
 
 void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
     const PortSettings& port = u.winPort;
-    out << "File:        " << path << "\n";
+    out << "File:        " << VisibleText(path) << "\n";
     out << "Kind:        " << (u.isRawSysEx ? "raw SysEx file" : "update file") << "\n";
-    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
+    out << "Product:     " << VisibleText(Cp1252ToUtf8(u.productName)) << "\n";
     out << "Version:     " << VersionText(u.version)
         << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
     out << "Message:" << (u.message.empty() ? "     (none)" : "") << "\n";
-    PrintIndented(out, Cp1252ToUtf8(u.message));
+    PrintIndented(out, VisibleText(Cp1252ToUtf8(u.message), true));
     out << "Image:       " << u.image.size() << " bytes\n";
     out << "Port names:  ";
     if (port.names.empty()) out << "(none; the port is chosen by hand)";
     bool first = true;
     for (const std::string& name : port.names) {
-        out << (first ? "" : ", ") << "\"" << Cp1252ToUtf8(name) << "\"";
+        out << (first ? "" : ", ") << "\"" << VisibleText(Cp1252ToUtf8(name)) << "\"";
         first = false;
     }
     out << "\n";
@@ -79,19 +81,37 @@ void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
 }
 
 
-// A word the shell passes on unchanged.
+// A word the shell passes on unchanged. A word with control characters takes the $'...' form
+// (bash, zsh, ksh, and POSIX sh since 2024), in which every byte outside printable ASCII is
+// spelt as an escape: the command shown can be pasted as it is, and never drives the terminal.
 std::string ShellQuote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    std::string out;
+    if (VisibleText(text) == text) {
+        out = "'";
+        for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    }
+    out = "$'";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(byte));
+            out += escape;
+        } else {
+            if (c == '\'' || c == '\\') out += '\\';
+            out += c;
+        }
+    }
     return out + "'";
 }
 
+// Unpack's files replace what stands at their names: a link there is replaced, never written
+// through.
 bool WriteFileBytes(const std::string& path, const void* data, std::size_t size, CliIo& io) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    file.close();
-    if (file) return true;
-    io.err << "midiupdate: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+    std::string error;
+    if (WriteFreshFile(path, data, size, error)) return true;
+    io.err << "midiupdate: " << VisibleText(error) << "\n";
     return false;
 }
 
@@ -208,14 +228,14 @@ int Pack(Args& args, CliIo& io) {
 
     std::string error;
     if (!imagePath.empty() && !ReadWholeFile(imagePath, contents.image, error)) {
-        io.err << "midiupdate: " << error << "\n";
+        io.err << "midiupdate: " << VisibleText(error) << "\n";
         return kExitFailed;
     }
     for (const auto& [path, delay] : portionFiles) {
         SysExPortion portion;
         portion.delay = delay;
         if (!ReadWholeFile(path, portion.data, error)) {
-            io.err << "midiupdate: " << error << "\n";
+            io.err << "midiupdate: " << VisibleText(error) << "\n";
             return kExitFailed;
         }
         contents.portions.push_back(std::move(portion));
@@ -225,13 +245,13 @@ int Pack(Args& args, CliIo& io) {
     try {
         WriteUpdateFile(bytes, contents);
     } catch (const std::exception& e) {
-        io.err << "midiupdate: " << e.what() << "\n";
+        io.err << "midiupdate: " << VisibleText(e.what()) << "\n";
         return kExitFailed;
     }
     // An update file cut short part-way would load as a valid file with fewer portions: the old
     // file stays until the new one is complete.
     if (!ReplaceFile(outPath, bytes.str(), error)) {
-        io.err << "midiupdate: " << error << "\n";
+        io.err << "midiupdate: " << VisibleText(error) << "\n";
         return kExitFailed;
     }
     // What was written, read back as the programs read it, then what a maker may have overlooked;
@@ -245,11 +265,11 @@ int Pack(Args& args, CliIo& io) {
         const std::vector<std::uint8_t>& data = update.portions[i].data;
         const std::string which = "portion #" + std::to_string(i + 1) + " (" + portionFiles[i].first + ")";
         if (data.empty()) {
-            io.err << "midiupdate: warning: " << which << " is empty\n";
+            io.err << "midiupdate: warning: " << VisibleText(which) << " is empty\n";
             continue;
         }
         for (const std::string& warning : DescribeSysEx(data.data(), data.size()).warnings)
-            io.err << "midiupdate: warning: " << which << ": " << warning << "\n";
+            io.err << "midiupdate: warning: " << VisibleText(which) << ": " << warning << "\n";
     }
     return kExitOk;
 }
@@ -285,7 +305,7 @@ int Unpack(Args& args, CliIo& io) {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
     if (error) {
-        io.err << "midiupdate: cannot make the folder '" << dir << "': " << error.message() << "\n";
+        io.err << "midiupdate: cannot make the folder '" << VisibleText(dir) << "': " << error.message() << "\n";
         return kExitFailed;
     }
     const auto in = [&](const std::string& name) { return (std::filesystem::path(dir) / name).string(); };
@@ -316,7 +336,7 @@ int Unpack(Args& args, CliIo& io) {
         command += " --portion " + ShellQuote(portionPath + "@" + std::to_string(portion.delay));
     }
     io.out << "Wrote " << update->portions.size() << " portion file(s), the port settings"
-           << (update->image.empty() ? "" : " and the picture") << " to " << dir << ".\n"
+           << (update->image.empty() ? "" : " and the picture") << " to " << VisibleText(dir) << ".\n"
            << "To rebuild an equivalent update file:\n"
            << command << "\n";
     return kExitOk;

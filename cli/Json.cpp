@@ -77,7 +77,15 @@ std::string JsonUtf8Text(const std::string& text) {
             out += static_cast<char>(c);
             ++i;
         } else if (const std::size_t length = Utf8SequenceLength(text, i)) {
-            out.append(text, i, length);
+            // A C1 control (U+0080 to U+009F, C2 80 to C2 9F) acts on a terminal as ESC does.
+            const unsigned char second = static_cast<unsigned char>(text[i + 1]);
+            if (c == 0xC2 && second < 0xA0) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(second));
+                out += escape;
+            } else {
+                out.append(text, i, length);
+            }
             i += length;
         } else {
             out += "\\uFFFD";

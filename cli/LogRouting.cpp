@@ -6,22 +6,29 @@
 #include "Commands.h"
 #include "FileOutput.h"
 #include "Log.h"
+#include "VisibleText.h"
 
 namespace cli {
 
 namespace {
 
 // Log sinks for --log and --verbose; the program's own output never carries log lines.
+// A log line may quote a file's texts or a port's name: its control characters are shown as
+// escapes, as on the terminal.
 void FileSink(void* context, const char* text, std::size_t length) {
     std::FILE* file = static_cast<std::FILE*>(context);
-    std::fwrite(text, 1, length, file);
+    const std::string shown = VisibleText(std::string(text, length), true);
+    std::fwrite(shown.data(), 1, shown.size(), file);
     std::fflush(file);
 }
 
 }  // namespace
 
-void TimedSink::Write(void* context, const char* text, std::size_t length) {
+void TimedSink::Write(void* context, const char* rawText, std::size_t rawLength) {
     TimedSink& sink = *static_cast<TimedSink*>(context);
+    const std::string shown = VisibleText(std::string(rawText, rawLength), true);
+    const char* text = shown.data();
+    const std::size_t length = shown.size();
     for (std::size_t i = 0; i < length;) {
         if (sink.atLineStart) {
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -46,9 +53,11 @@ void LogRouting::Start(const std::vector<std::string>& commandFiles) {
         for (const std::string& used : commandFiles)
             if (!used.empty() && SameFile(path, used))
                 Usage("--log '" + path + "' names a file the command works on; choose another log file");
-        // Binary: the same bytes on every platform (no carriage returns added on Windows).
-        file = std::fopen(path.c_str(), "wb");
-        if (!file) Usage("cannot write the log file '" + path + "': " + std::strerror(errno));
+        // Binary: the same bytes on every platform (no carriage returns added on Windows). A link
+        // at the log's name is replaced by the log, never written through.
+        std::string error;
+        file = OpenFreshFile(path, error);
+        if (!file) Usage("--log: " + error);
         SetLogSink(&FileSink, file);
     } else if (verbose) {
         timed.file = stderr;

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "Commands.h"
+#include "VisibleText.h"
 
 namespace cli {
 
@@ -11,7 +12,7 @@ void PrintPorts(const char* title, const std::vector<MidiPortEntry>& ports, std:
     out << title << "\n";
     if (ports.empty()) out << "  (none)\n";
     for (const MidiPortEntry& p : ports) {
-        out << "  #" << p.id << "  '" << p.name << "'";
+        out << "  #" << p.id << "  '" << VisibleSystemText(p.name) << "'";
         if (p.skipped) out << "  (skipped by the port search)";
         out << "\n";
     }
@@ -28,7 +29,7 @@ int Ports(Args& args, CliIo& io) {
     std::string error;
     std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, api, error);
     if (!system) {
-        io.err << "midiupdate: " << error << "\n";
+        io.err << "midiupdate: " << VisibleText(error) << "\n";
         return kExitFailed;
     }
     const std::vector<MidiPortEntry> outputs = system->OutputPorts();

@@ -8,6 +8,7 @@
 #include "Clock.h"
 #include "Json.h"
 #include "TextEncoding.h"
+#include "VisibleText.h"
 
 void Acknowledger::Wait() const {
     if (!in) return;
@@ -134,8 +135,12 @@ std::string TerminalReporter::BarLine(bool indeterminate, float fraction, unsign
     // The status goes last and is cut to the line, so the line never wraps and \r redraws it.
     // Every character of the 8-bit text takes one column, so the cut is made before the text
     // becomes UTF-8.
-    std::string shown;
-    for (char c : status) shown += (c == '\n' ? ' ' : c);
+    // Its control characters are shown as escapes of plain ASCII, one column each, and every
+    // other character stays one byte of the code page.
+    std::string flat;
+    for (char c : status) flat += (c == '\n' ? ' ' : c);
+    std::string shown, unused;
+    Utf8ToCp1252(VisibleText(Cp1252ToUtf8(flat)), shown, unused);
     const std::size_t statusAt = line.size() + 2;
     line += "  " + shown;
     return Cp1252ToUtf8(CutAtWord(line, width, statusAt));
@@ -221,7 +226,7 @@ void TerminalReporter::Status(const std::string& text) {
     if (tty)
         Draw();
     else
-        out << Cp1252ToUtf8(text) << "\n" << std::flush;
+        out << VisibleText(Cp1252ToUtf8(text)) << "\n" << std::flush;
 }
 
 void TerminalReporter::Error(const std::string& text) {
@@ -229,7 +234,7 @@ void TerminalReporter::Error(const std::string& text) {
     Event();
     if (lineOpen) out << "\n";
     lineOpen = false;
-    out << "Error: " << Cp1252ToUtf8(text) << "\n" << std::flush;
+    out << "Error: " << VisibleText(Cp1252ToUtf8(text), true) << "\n" << std::flush;
 }
 
 void TerminalReporter::Completed(const std::string& text) {
@@ -245,7 +250,7 @@ void TerminalReporter::BlockingMessage(const std::string& text) {
         if (lineOpen) out << "\n";
         lineOpen = false;
         const std::string shown = tty ? WrapText(text, columns ? columns() : kDefaultColumns) : text;
-        out << "\n" << Cp1252ToUtf8(shown) << "\n\n" << std::flush;
+        out << "\n" << VisibleText(Cp1252ToUtf8(shown), true) << "\n\n" << std::flush;
     }
     ack.Wait();
 }

@@ -19,6 +19,7 @@
 #include "SysExSender.h"
 #include "TextEncoding.h"
 #include "VirtualDevice.h"
+#include "VisibleText.h"
 
 namespace cli {
 
@@ -84,7 +85,8 @@ std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io, int& status
     }
     status = kExitDeclined;
     io.out << "Please select a MIDI port:\n";
-    for (std::size_t i = 0; i < outputs.size(); ++i) io.out << "  " << (i + 1) << ") " << outputs[i].name << "\n";
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        io.out << "  " << (i + 1) << ") " << VisibleSystemText(outputs[i].name) << "\n";
     io.out << "Port number (Enter for none): " << std::flush;
     std::string line;
     std::getline(io.in, line);
@@ -150,19 +152,19 @@ std::size_t UnterminatedTail(const std::vector<std::uint8_t>& data) {
 // confirmation dialog.
 // `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal. `lowerBound`:
 // the pacing of the MIDI system that will carry the update is not in the estimate.
-// `answers`: the line on the input the device's answers come in on, where it is known; "" for none.
-void PrintSendPreview(const Update& u, const std::string& target, const std::string& answers,
+// `ports`: the lines naming the output and input a run would open now, where they are known.
+void PrintSendPreview(const Update& u, const std::string& target, const std::string& ports,
                       std::uint64_t estimateMs, bool lowerBound, std::size_t width, std::ostream& out) {
     const std::uint32_t total = TotalSysExSize(u);
-    out << "Product:     " << Cp1252ToUtf8(u.productName) << "\n";
+    out << "Product:     " << VisibleText(Cp1252ToUtf8(u.productName)) << "\n";
     out << "Version:     " << VersionText(u.version)
         << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
     if (!u.message.empty()) {
         out << "Message:\n";
-        PrintIndented(out, Cp1252ToUtf8(WrapText(u.message, width > 8 ? width - 4 : 0)));
+        PrintIndented(out, VisibleText(Cp1252ToUtf8(WrapText(u.message, width > 8 ? width - 4 : 0)), true));
     }
     out << "Send to:     " << target << "\n";
-    if (!answers.empty()) out << "Answers on:  " << answers << "\n";
+    out << ports;
     out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
         << ") in all\n";
     // The pacing in effect, overrides included.
@@ -203,7 +205,7 @@ std::string PortNamesText(const std::set<std::string>& names) {
     std::string text = "a MIDI port named ";
     bool first = true;
     for (const std::string& name : names) {
-        text += (first ? "\"" : " or \"") + Cp1252ToUtf8(name) + "\"";
+        text += (first ? "\"" : " or \"") + VisibleText(Cp1252ToUtf8(name)) + "\"";
         first = false;
     }
     return text;
@@ -305,16 +307,20 @@ struct Stop {
 struct SendPlan {
     std::unique_ptr<MidiSystem> system;  // empty for the virtual device
     std::string target = "the built-in virtual device";
-    std::string answers;  // the preview's line on the input, for a port picked by hand
+    std::string ports;  // the preview's lines on the output and input found now
 };
 
-// Where the device's answers will come in, for an output a person picked: that output's input as
-// the system lists the ports now. Nothing while the output itself is not there.
-std::string AnswersText(MidiSystem& system, const PortSettings& settings) {
+// The output a run would open now and the input the device's answers would come in on, as the
+// system lists the ports now, for the preview. Nothing while the output itself is not there (or
+// the system cannot tell): the run then waits for it.
+std::string PortLines(MidiSystem& system, const PortSettings& settings) {
     const MidiPortPair ports = system.PortsFor(settings);
     if (ports.output.empty()) return "";
-    if (ports.input.empty()) return "no input port of \"" + ports.output + "\" is listed; its answers may go unheard";
-    return "the input port \"" + ports.input + "\"";
+    const std::string output = "\"" + VisibleSystemText(ports.output) + "\"";
+    return "Output:      the output port " + output + "\n" + "Answers on:  " +
+           (ports.input.empty() ? "no input port of " + output + " is listed; its answers may go unheard"
+                                : "the input port \"" + VisibleSystemText(ports.input) + "\"") +
+           "\n";
 }
 
 // A real run: the platform's MIDI system, and in `update` the names of the port that the file (or
@@ -323,7 +329,7 @@ std::optional<Stop> PlanRealSend(const SendOptions& options, Update& update, Cli
     std::string error;
     plan.system = OpenMidiSystem(io, options.api, error);
     if (!plan.system) {
-        io.err << "midiupdate: " << error << "\n";
+        io.err << "midiupdate: " << VisibleText(error) << "\n";
         return Stop{"no_midi_system", kExitFailed};
     }
     MidiSystem& system = *plan.system;
@@ -354,11 +360,14 @@ std::optional<Stop> PlanRealSend(const SendOptions& options, Update& update, Cli
     if (portName && !portName->empty()) {
         update.winPort.names = {*portName};
         update.winPort.pickedByHand = true;
-        plan.answers = AnswersText(system, update.winPort);
     } else {
         update.winPort.names = PortNamesFor(update, CurrentHostPlatform());
     }
-    plan.target = PortNamesText(update.winPort.names) + " (" + system.Name() + ")";
+    plan.ports = PortLines(system, update.winPort);
+    // A name picked by hand is the system's (or the command line's), not the file's text.
+    plan.target = (portName && !portName->empty() ? "a MIDI port named \"" + VisibleSystemText(*portName) + "\""
+                                                  : PortNamesText(update.winPort.names)) +
+                  " (" + system.Name() + ")";
     return std::nullopt;
 }
 
@@ -415,7 +424,7 @@ int Send(Args& args, CliIo& io) {
         const Forecast forecast = ForecastRun(*update, options.behaviour, forecastPacing.get());
         // Plain text is wrapped to a terminal's width, never off one.
         const std::size_t width = io.outIsTty && !options.events ? (io.columns ? io.columns() : 80) : 0;
-        PrintSendPreview(*update, plan.target, plan.answers, forecast.totalMs, lowerBound, width, talk);
+        PrintSendPreview(*update, plan.target, plan.ports, forecast.totalMs, lowerBound, width, talk);
         talk << "\n";
         // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
         std::unique_ptr<MidiPort> realPort;
@@ -476,7 +485,7 @@ int Send(Args& args, CliIo& io) {
                              width)
                  << "\n";
         }
-        if (!options.events) io.out << Cp1252ToUtf8(WrapText(verdictText, width)) << "\n";
+        if (!options.events) io.out << VisibleText(Cp1252ToUtf8(WrapText(verdictText, width)), true) << "\n";
         return finish(VerdictName(verdict), ExitStatusFor(verdict));
     } catch (const RunCancelled&) {
         finish("interrupted", kExitCancelled);

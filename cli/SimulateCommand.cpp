@@ -10,6 +10,7 @@
 #include "HostPlatform.h"
 #include "Reporters.h"
 #include "SimulatedDevices.h"
+#include "VisibleText.h"
 
 namespace cli {
 
@@ -57,7 +58,7 @@ int Simulate(Args& args, CliIo& io) {
     std::unique_ptr<MidiSystem> system = OpenMidiSystem(io, api, error);
     std::unique_ptr<DeviceServer> server = system ? system->ServeDevice(name, *device, error) : nullptr;
     if (!server) {
-        io.err << "midiupdate: " << error << "\n";
+        io.err << "midiupdate: " << VisibleText(error) << "\n";
         return kExitFailed;
     }
     // What arrives, while it arrives: on a terminal one line redrawn in place, otherwise a line
@@ -65,7 +66,7 @@ int Simulate(Args& args, CliIo& io) {
     std::string shownLine, shownStep = device->StepLine();
     server->OnArrival([&](const SimulatedDevice& seen) {
         if (io.outIsTty) {
-            const std::string line = seen.ArrivedLine();
+            const std::string line = VisibleText(seen.ArrivedLine());
             if (line == shownLine) return;
             shownLine = line;
             const std::size_t width = io.columns ? io.columns() : 80;
@@ -74,19 +75,19 @@ int Simulate(Args& args, CliIo& io) {
             const std::string step = seen.StepLine();
             if (step == shownStep) return;
             shownStep = step;
-            io.out << step << "\n" << std::flush;
+            io.out << VisibleText(step) << "\n" << std::flush;
         }
     });
-    io.out << "Simulating '" << name << "' on " << system->Name()
-           << (update ? ", checking what arrives against '" + path + "'" : std::string(", taking any SysEx"))
+    io.out << "Simulating '" << VisibleText(name) << "' on " << system->Name()
+           << (update ? ", checking what arrives against '" + VisibleText(path) + "'" : std::string(", taking any SysEx"))
            << "; Ctrl-C stops.\n"
            << std::flush;
     if (!server->Run(timeoutMs)) {
-        io.err << "midiupdate: could not open the virtual MIDI ports '" << name << "'\n";
+        io.err << "midiupdate: could not open the virtual MIDI ports '" << VisibleText(name) << "'\n";
         return kExitFailed;
     }
     if (!shownLine.empty()) io.out << "\n";
-    io.out << device->Report();
+    io.out << VisibleText(device->Report(), true);
     io.out << "Messages: " << server->MessagesIn() << " in, " << server->MessagesOut() << " out\n";
     return device->Satisfied() ? kExitOk : kExitFailed;
 }

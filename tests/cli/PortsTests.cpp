@@ -301,6 +301,7 @@ TEST(SendToAPortNumber, HearsTheDeviceOnTheInputOfThatOutput) {
     EXPECT_EQ(model.GetStats().portionsCompleted, 1u);
     // The preview (on standard error beside JSON) and the events name both ports.
     EXPECT_NE(run.err.find("Send to:     a MIDI port named \"Lab Port Seven-01:Lab Port Seven\" (jack)\n"
+                           "Output:      the output port \"Lab Port Seven-01:Lab Port Seven\"\n"
                            "Answers on:  the input port \"Lab Port Seven:Lab Port Seven\"\n"),
               std::string::npos)
         << run.err;

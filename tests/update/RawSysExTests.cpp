@@ -185,3 +185,18 @@ TEST(TotalSysExSize, SumsEveryPortion) {
 }
 
 }  // namespace
+
+// Every size and total of an update is a 32-bit count: one byte more would wrap to a small size.
+TEST(FileSizeRule, TheLargestFileThatLoadsIsFourGiBLessOneByte) {
+    const struct {
+        std::uint64_t size;
+        bool fits;
+    } cases[] = {
+        {0, true},
+        {0xFFFFFFFFull, true},
+        {0x100000000ull, false},
+        {0x100000000ull + 100, false},
+        {~0ull, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FitsUpdateSize(c.size), c.fits) << c.size;
+}
