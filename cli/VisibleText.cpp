@@ -37,6 +37,13 @@ std::size_t Utf8Sequence(const std::string& text, std::size_t at, char32_t& cp) 
     return length;
 }
 
+// The marks and overrides that turn the direction of what follows them: a name holding one can
+// show the rest of its line in another order than it is written.
+bool IsBidiControl(char32_t cp) {
+    return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
 void AppendEscape(std::string& out, const char* format, unsigned value) {
     char escape[8];
     std::snprintf(escape, sizeof escape, format, value);
@@ -60,7 +67,7 @@ std::string VisibleText(const std::string& text, bool keepLineBreaks) {
             if (cp == '\n') out += '\n';
         } else if (cp < 0x20 || cp == 0x7F) {
             AppendEscape(out, "\\x%02x", static_cast<unsigned>(cp));
-        } else if (cp >= 0x80 && cp < 0xA0) {
+        } else if ((cp >= 0x80 && cp < 0xA0) || IsBidiControl(cp)) {
             AppendEscape(out, "\\u%04x", static_cast<unsigned>(cp));
         } else {
             out.append(text, at, length);

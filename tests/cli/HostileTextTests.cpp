@@ -183,6 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostilePortName{"Title", "Pad\x1b]0;pwned\x07", "Pad\\x1b]0;pwned\\x07"},
                       HostilePortName{"C1ControlSequenceIntroducer", "Pad\xc2\x9b" "8m", "Pad\\u009b8m"},
                       HostilePortName{"ByteThatIsNotUtf8", "Pad\x9b" "8m", "Pad\\x9b8m"},
-                      HostilePortName{"EscapeAtTheEndOfTheName", "Pad\x1b", "Pad\\x1b"}),
+                      HostilePortName{"EscapeAtTheEndOfTheName", "Pad\x1b", "Pad\\x1b"},
+                      HostilePortName{"RightToLeftOverride", "Pad\xe2\x80\xae" "1v", "Pad\\u202e1v"}),
     [](const ::testing::TestParamInfo<HostilePortName>& info) { return std::string(info.param.name); });
 #endif
