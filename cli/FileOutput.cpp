@@ -1,5 +1,7 @@
 #include "FileOutput.h"
 
+#include "Update.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -192,6 +194,14 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
         error = "cannot read '" + path + "': it is a folder, not a file";
+        return false;
+    }
+    // Every size in an update file is a 32-bit count: a larger file could only be refused after
+    // minutes of reading it into memory.
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (!ec && !FitsUpdateSize(size)) {
+        error = "cannot read '" + path + "': it holds " + std::to_string(size) +
+                " bytes, more than the 4294967295 bytes (4 GiB less one byte) an update file can hold";
         return false;
     }
     std::FILE* file = std::fopen(path.c_str(), "rb");

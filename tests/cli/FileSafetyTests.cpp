@@ -47,6 +47,12 @@ TEST(TooLargeFile, IsRefusedBeforeItIsRead) {
                                "':\nThe file is too large: an update file or SysEx file holds at most 4294967295 "
                                "bytes (4 GiB less one byte).\n");
     }
+    // A portion to pack is measured before it is read too.
+    const std::string big = SparseFile(dir, "portion.syx", "\xF0\x01\xF7", kFourGiB + 100);
+    const CliRun pack = RunMidiUpdate({"pack", "-o", dir.File("out.upd"), "--product", "Pad", "--version", "1.0", "--portion", big});
+    EXPECT_EQ(pack.status, kExitFailed);
+    EXPECT_NE(pack.err.find("more than the 4294967295 bytes"), std::string::npos) << pack.err;
+    EXPECT_FALSE(fs::exists(dir.File("out.upd")));
 }
 
 namespace {
