@@ -58,11 +58,15 @@ function(midiupdate_windows_program target description)
   endif()
 endfunction()
 
-# Links a system DLL that is not one of Windows' KnownDLLs so that it is loaded at the first call
-# of one of its functions, not when the program starts: by then the program's entry point has
-# taken its own folder out of the DLL search, so the DLL comes from the system folder.
+# Links system DLLs so that each is loaded at the first call of one of its functions, not when the
+# program starts: by then the program's entry point has taken its own folder out of the DLL search,
+# so the DLL, and every DLL it imports, comes from the system folder. A DLL in the import table is
+# loaded with its own imports before the entry point runs: Windows takes the KnownDLLs among them
+# from the system folder, but not the other DLLs (winmm, comctl32, gdiplus), and Wine has no
+# KnownDLLs at all (its comdlg32 imports comctl32). So every system DLL but kernel32, user32,
+# gdi32 and the C runtime, which the programs need from the start, is linked here.
 # Usage: midiupdate_link_delay_loaded(TARGET PUBLIC|PRIVATE|INTERFACE NAME...), NAME as in
-# target_link_libraries (winmm, comctl32, gdiplus).
+# target_link_libraries (winmm, comctl32, gdiplus, ...).
 function(midiupdate_link_delay_loaded target scope)
   foreach(name IN LISTS ARGN)
     if(MSVC)
