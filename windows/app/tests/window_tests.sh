@@ -77,16 +77,17 @@ timeout $((60 * patience)) "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Ma
 # The programs take winmm.dll from the system folder only, never from their own: the stand-in
 # winmm of the cases with virtual instruments (which set winmm=n) goes where Wine's own lies, the
 # folder of the build's width (a 64-bit prefix keeps its 32-bit DLLs in syswow64). Wine's own is
-# kept once beside the prefix and put back for the cases through Wine's winmm and at the end; the
-# files are replaced by renaming, never rewritten, as a program may still have them mapped.
+# kept beside the prefix (so that a run killed halfway leaves it there) and put back for the cases
+# through Wine's winmm and at the end; the files are replaced by renaming, never rewritten, as a
+# program may still have them mapped.
 system_dir=$WINEPREFIX/drive_c/windows/system32
 if [ "$wine" = /usr/lib/wine/wine ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
   system_dir=$WINEPREFIX/drive_c/windows/syswow64
 fi
 wine_winmm=$WINEPREFIX/wine-winmm-$(basename "$system_dir").dll
 install_test_winmm() {
-  if [ ! -f "$wine_winmm" ]; then
-    cp "$system_dir/winmm.dll" "$wine_winmm.new" && mv "$wine_winmm.new" "$wine_winmm" || return 1
+  if ! cmp -s "$build/tests/fakes/winmm_dll/winmm.dll" "$system_dir/winmm.dll"; then
+    cp "$system_dir/winmm.dll" "$wine_winmm.new" && mv -f "$wine_winmm.new" "$wine_winmm" || return 1
   fi
   cp "$build/tests/fakes/winmm_dll/winmm.dll" "$system_dir/winmm.dll.new" &&
     mv -f "$system_dir/winmm.dll.new" "$system_dir/winmm.dll"
