@@ -24,7 +24,8 @@ function(midiupdate_windows_program target description)
   configure_file(${MIDIUPDATE_WINDOWS_TEMPLATES}/version.rc.in ${dir}/version.rc @ONLY)
   enable_language(RC)
   target_sources(${target} PRIVATE ${dir}/version.rc)
-
+  set_source_files_properties(${dir}/version.rc PROPERTIES OBJECT_DEPENDS ${MANIFEST_FILE})
+  # The entry point starts the C runtime of the program's kind, console or window.
   get_target_property(windowed ${target} WIN32_EXECUTABLE)
   if(windowed)
     set(RUNTIME_START WinMainCRTStartup)
@@ -33,7 +34,6 @@ function(midiupdate_windows_program target description)
   endif()
   configure_file(${MIDIUPDATE_WINDOWS_TEMPLATES}/program_entry.cpp.in ${dir}/ProgramEntry.cpp @ONLY)
   target_sources(${target} PRIVATE ${dir}/ProgramEntry.cpp)
-  set_source_files_properties(${dir}/version.rc PROPERTIES OBJECT_DEPENDS ${MANIFEST_FILE})
   if(MINGW)
     # Symbols of 32-bit C functions carry a leading underscore.
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
