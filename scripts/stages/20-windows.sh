@@ -66,6 +66,8 @@ else
   echo "midiupdate.exe ports failed"
   failed=1
 fi
+# No DLL from the program's own folder: the build that runs here (the 32-bit one also in the VM).
+bash tests/windows/planted_dlls.sh "$build" "$wine" || failed=1
 # Let the prefix's server go, so that no process outlives the stage.
 "${wine%/*}/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
 exit $failed

@@ -29,7 +29,8 @@ i686-w64-mingw32-objdump -f build/windows/windows/app/MidiUpdater.exe | grep -F 
 
 echo "--- 64-bit twin and its test programs"
 build cmake --preset windows-x64
-build cmake --build --preset windows-x64 -j 2 --target MidiUpdater app_tests ui_driver test_winmm
+build cmake --build --preset windows-x64 -j 2 --target MidiUpdater app_tests ui_driver test_winmm \
+  planted_dll
 
 echo "--- the native midiupdate command, to write test update files"
 build cmake --preset ci

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # In the guest: the 32-bit Windows test programs under Wine (the 64-bit ones run on the host), and
 # midiupdate.exe of both builds updating `midiupdate simulate` through Wine's own winmm, which
-# carries MIDI over the ALSA sequencer.
+# carries MIDI over the ALSA sequencer, and taking no DLL from its own folder.
 set -uo pipefail
 . tests/vm/wine-prefix.sh
 midiupdate=$PWD/build/ci/cli/midiupdate
@@ -126,6 +126,13 @@ for bits in 32 64; do
   [ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
   expect_whole_file
   end_case
+done
+
+echo "--- midiupdate.exe takes no DLL from its own folder"
+for bits in 32 64; do
+  build=build/windows$([ $bits = 64 ] && echo -x64)
+  wine=$([ $bits = 64 ] && echo "$wine64" || echo "$wine32")
+  bash tests/windows/planted_dlls.sh "$build" "$wine" || { echo "FAIL ($bits-bit planted DLLs)"; failures=$((failures + 1)); }
 done
 
 [ "$failures" -eq 0 ] || { echo "$failures Wine case(s) failed"; exit 1; }

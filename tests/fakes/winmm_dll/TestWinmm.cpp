@@ -13,6 +13,8 @@
 // Several instruments: the first three as lists separated by ';', one entry per instrument (a
 // behaviour left out is the default); the report then holds one section per instrument, each
 // headed "instrument: NAME".
+// With PLANTED_DLL_MARKERS set it also tells that it was loaded (LoadMarker.h), as a planted DLL
+// that a program would really call.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,7 @@
 #include "WinmmLayer.h"
 #pragma pack(pop)
 #include "WinmmLayerControl.h"
+#include "LoadMarker.h"
 
 namespace {
 
@@ -111,8 +114,11 @@ void WriteReport() {
 }  // namespace
 
 // The DLL entry point; declared here because the system headers' types clash with the layer's.
-extern "C" int __stdcall DllMain(void*, unsigned long reason, void*) {
-    if (reason == 1) SetUp();          // DLL_PROCESS_ATTACH
+extern "C" int __stdcall DllMain(void* module, unsigned long reason, void*) {
+    if (reason == 1) {                 // DLL_PROCESS_ATTACH
+        WriteLoadMarker(module);
+        SetUp();
+    }
     if (reason == 0) WriteReport();    // DLL_PROCESS_DETACH
     return 1;
 }

@@ -1,10 +1,10 @@
 # One whole update through the real program under Wine (sourced by window_tests.sh): a virtual
-# instrument answers behind a stand-in winmm.dll beside a copy of the program, and the update runs
-# from the command line through the "Important message about update" box to the completion box.
+# instrument answers behind the stand-in winmm.dll, which lies in the prefix's system folder
+# (install_test_winmm), and the update runs from the command line through the "Important message
+# about update" box to the completion box.
 
 echo "--- end to end: an update from the window to the completion box"
-case_dir=$work/end-to-end && mkdir -p "$case_dir/program"
-cp "$app/MidiUpdater.exe" "$build/tests/fakes/winmm_dll/winmm.dll" "$case_dir/program/"
+case_dir=$work/end-to-end && mkdir -p "$case_dir"
 cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
 total=$(stat -c %s "$work/portion.syx")
 saved_overrides=$WINEDLLOVERRIDES
@@ -14,9 +14,8 @@ export TEST_WINMM_DEVICE="Test Synth MIDI" TEST_WINMM_UPDATE="$case_dir/Test Syn
 # runs.
 export TEST_WINMM_BEHAVIOUR="status=install:$((8 * patience))" TEST_WINMM_REPORT="$case_dir/device-report"
 export WINEDLLOVERRIDES="winmm=n;$WINEDLLOVERRIDES"
-program_exe=$case_dir/program/MidiUpdater.exe
 start_program "$case_dir" "Test Synth 2.01.upd"
-unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT program_exe
+unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT
 export WINEDLLOVERRIDES=$saved_overrides
 
 if driver dialog "Important message about update" >"$case_dir/message"; then
@@ -95,17 +94,15 @@ else
 fi
 
 echo "--- end to end: a raw SysEx file goes to the port chosen in \"Select a MIDI port\""
-case_dir=$work/raw-end-to-end && mkdir -p "$case_dir/program"
-cp "$app/MidiUpdater.exe" "$build/tests/fakes/winmm_dll/winmm.dll" "$case_dir/program/"
+case_dir=$work/raw-end-to-end && mkdir -p "$case_dir"
 cp "$work/portion.syx" "$case_dir/raw firmware.syx"
 saved_overrides=$WINEDLLOVERRIDES
 # A second port whose name begins with the first's: the first listed is still the one selected.
 export TEST_WINMM_DEVICE="Bench Synth" TEST_WINMM_UPDATE="$case_dir/raw firmware.syx" TEST_WINMM_MORE_OUTPUTS="Bench Synth 2"
 export TEST_WINMM_BEHAVIOUR="status=accept" TEST_WINMM_REPORT="$case_dir/device-report"
 export WINEDLLOVERRIDES="winmm=n;$WINEDLLOVERRIDES"
-program_exe=$case_dir/program/MidiUpdater.exe
 start_program "$case_dir" "raw firmware.syx"
-unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT TEST_WINMM_MORE_OUTPUTS program_exe
+unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT TEST_WINMM_MORE_OUTPUTS
 export WINEDLLOVERRIDES=$saved_overrides
 
 if driver dialog "Select a MIDI port" >"$case_dir/choice"; then

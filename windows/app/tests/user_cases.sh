@@ -12,8 +12,7 @@ bar_of() { sed -n 's/^msctls_progress32: //p' "$1"; }
 status_of() { sed -n '/^msctls_progress32: /{n;s/^Static: //p}' "$1"; }
 
 echo "--- drops: a cancelled port choice, three files at once, a drop during an update, a second update"
-case_dir=$work/drops && mkdir -p "$case_dir/program"
-cp "$app/MidiUpdater.exe" "$build/tests/fakes/winmm_dll/winmm.dll" "$case_dir/program/"
+case_dir=$work/drops && mkdir -p "$case_dir"
 cp "$work/portion.syx" "$case_dir/raw firmware.syx"
 cp "$work/good.upd" "$case_dir/Test Synth 2.01.upd"
 cp "$work/other.upd" "$case_dir/Other Synth 1.10.upd"
@@ -26,9 +25,8 @@ export TEST_WINMM_DEVICE="Test Synth MIDI;Other Synth MIDI" TEST_WINMM_REPORT="$
 export TEST_WINMM_UPDATE="$case_dir/Test Synth 2.01.upd;$case_dir/Other Synth 1.10.upd"
 export TEST_WINMM_BEHAVIOUR="status=install:$((8 * patience));status=fail"
 export WINEDLLOVERRIDES="winmm=n;$WINEDLLOVERRIDES"
-program_exe=$case_dir/program/MidiUpdater.exe
 start_program "$case_dir/start"
-unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT program_exe
+unset TEST_WINMM_DEVICE TEST_WINMM_UPDATE TEST_WINMM_BEHAVIOUR TEST_WINMM_REPORT
 export WINEDLLOVERRIDES=$saved_overrides
 
 drops() {

@@ -6,8 +6,8 @@
 #
 # Usage: window_tests.sh BUILD_DIR MIDIUPDATE SHOT_DIR
 #   BUILD_DIR   a Windows build, 32-bit or 64-bit (MidiUpdater.exe, app_tests.exe, ui_driver.exe,
-#               and the stand-in tests/fakes/winmm_dll/winmm.dll for the end-to-end update); the
-#               Wine loader of the same width runs it
+#               the stand-in tests/fakes/winmm_dll/winmm.dll for the end-to-end update, and
+#               tests/fakes/planted_dll); the Wine loader of the same width runs it
 #   MIDIUPDATE  the native midiupdate command, to write the update files (and, for the update
 #               over ALSA, to play the device)
 #   SHOT_DIR    where the screenshots go
@@ -47,6 +47,7 @@ simulator=""
 cleanup() {
   [ -n "$simulator" ] && { kill -INT "$simulator" 2>/dev/null; wait "$simulator" 2>/dev/null; }
   WINEPREFIX=$WINEPREFIX timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
+  restore_wine_winmm
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
   [ -n "${KEEP_WORK:-}" ] && echo "work folder kept: $work" || rm -rf "$work"
 }
@@ -72,6 +73,29 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout $((180 * patience)) "$wine" wineboot -i >/dev/null 2>&1
 fi
 timeout $((60 * patience)) "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+
+# The programs take winmm.dll from the system folder only, never from their own: the stand-in
+# winmm of the cases with virtual instruments (which set winmm=n) goes where Wine's own lies, the
+# folder of the build's width (a 64-bit prefix keeps its 32-bit DLLs in syswow64). Wine's own is
+# kept beside the prefix (so that a run killed halfway leaves it there) and put back for the cases
+# through Wine's winmm and at the end; the files are replaced by renaming, never rewritten, as a
+# program may still have them mapped.
+system_dir=$WINEPREFIX/drive_c/windows/system32
+if [ "$wine" = /usr/lib/wine/wine ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  system_dir=$WINEPREFIX/drive_c/windows/syswow64
+fi
+wine_winmm=$WINEPREFIX/wine-winmm-$(basename "$system_dir").dll
+install_test_winmm() {
+  if ! cmp -s "$build/tests/fakes/winmm_dll/winmm.dll" "$system_dir/winmm.dll"; then
+    cp "$system_dir/winmm.dll" "$wine_winmm.new" && mv -f "$wine_winmm.new" "$wine_winmm" || return 1
+  fi
+  cp "$build/tests/fakes/winmm_dll/winmm.dll" "$system_dir/winmm.dll.new" &&
+    mv -f "$system_dir/winmm.dll.new" "$system_dir/winmm.dll"
+}
+restore_wine_winmm() {
+  [ -f "$wine_winmm" ] || return 0
+  cp "$wine_winmm" "$system_dir/winmm.dll.new" && mv -f "$system_dir/winmm.dll.new" "$system_dir/winmm.dll"
+}
 
 # The driver prints through the Windows runtime, which ends lines with CR LF. Its waits (20 s
 # unless given) are stretched by the patience.
@@ -290,12 +314,15 @@ wait_program
 debug_lines "$case_dir" >"$case_dir/lines"
 expect_line "$case_dir/lines" "The update file's picture is not shown: the PNG picture is 16000 x 16000 pixels (at most 4096 x 4096 are shown)" huge-picture
 
-if [ -f "$build/tests/fakes/winmm_dll/winmm.dll" ]; then
+if [ -f "$build/tests/fakes/winmm_dll/winmm.dll" ] && [ -f "$build/tests/fakes/planted_dll/planted_dll.dll" ]; then
+  . "$(dirname "$0")/planted_dll_case.sh"
+  install_test_winmm || fail "the stand-in winmm.dll could not be put in $system_dir"
   . "$(dirname "$0")/end_to_end_case.sh"
 else
-  fail "end-to-end: no simulated winmm.dll was built"
+  fail "end-to-end: no simulated winmm.dll or planted DLL was built"
 fi
 . "$(dirname "$0")/user_cases.sh"
+restore_wine_winmm || fail "Wine's own winmm.dll could not be put back in $system_dir"
 if [ "${WINDOW_TESTS_ALSA:-}" = 1 ]; then
   . "$(dirname "$0")/wine_winmm_case.sh"
 fi
