@@ -72,12 +72,6 @@ std::FILE* CreateExclusive(const std::string& path, int& error) {
         return nullptr;
     }
     std::FILE* file = _fdopen(fd, "wb");
-    if (!file) {
-        error = errno;
-        _close(fd);
-        DeleteFileA(path.c_str());
-    }
-    return file;
 #else
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -85,13 +79,17 @@ std::FILE* CreateExclusive(const std::string& path, int& error) {
         return nullptr;
     }
     std::FILE* file = fdopen(fd, "wb");
+#endif
     if (!file) {
         error = errno;
+#ifdef _WIN32
+        _close(fd);
+#else
         close(fd);
-        unlink(path.c_str());
+#endif
+        std::remove(path.c_str());
     }
     return file;
-#endif
 }
 
 // What stood at a name that is to be written anew.

@@ -27,39 +27,6 @@ std::string JsonText(const std::string& text) {
     return out;
 }
 
-namespace {
-
-// The length of the UTF-8 sequence at `at`, or 0 when the bytes there are not one (overlong,
-// a surrogate, beyond U+10FFFF, or cut short).
-std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    char32_t cp = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        cp = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        cp = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(at + i) & 0x3Fu);
-    }
-    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return length;
-}
-
-}  // namespace
-
 std::string JsonUtf8Text(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
@@ -76,12 +43,11 @@ std::string JsonUtf8Text(const std::string& text) {
         } else if (c < 0x80) {
             out += static_cast<char>(c);
             ++i;
-        } else if (const std::size_t length = Utf8SequenceLength(text, i)) {
+        } else if (char32_t cp = 0; const std::size_t length = Utf8Sequence(text, i, cp)) {
             // A C1 control (U+0080 to U+009F, C2 80 to C2 9F) acts on a terminal as ESC does.
-            const unsigned char second = static_cast<unsigned char>(text[i + 1]);
-            if (c == 0xC2 && second < 0xA0) {
+            if (cp < 0xA0) {
                 char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(second));
+                std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(cp));
                 out += escape;
             } else {
                 out.append(text, i, length);

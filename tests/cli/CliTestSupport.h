@@ -34,18 +34,25 @@ struct CliRun {
     }
 };
 
-inline CliRun RunMidiUpdate(const std::vector<std::string>& args, const std::string& input = "",
-                            bool tty = false) {
+// Runs the command with what `setUp` changes in its surroundings (its MIDI system, its pacing).
+inline CliRun RunMidiUpdateWith(const std::vector<std::string>& args, const std::function<void(CliIo&)>& setUp,
+                                const std::string& input = "", bool tty = false) {
     std::ostringstream out, err;
     std::istringstream in(input);
     CliIo io{out, err, in, tty};
     // Forecasts never depend on the MIDI systems of the machine the tests run on.
     io.transportPacing = [](const std::string&) { return std::unique_ptr<TransportPacing>(); };
+    setUp(io);
     CliRun run;
     run.status = RunCli(args, io);
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+inline CliRun RunMidiUpdate(const std::vector<std::string>& args, const std::string& input = "",
+                            bool tty = false) {
+    return RunMidiUpdateWith(args, [](CliIo&) {}, input, tty);
 }
 
 class TempDir {

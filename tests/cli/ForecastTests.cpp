@@ -66,18 +66,6 @@ std::uint64_t RunMs(const CliRun& run) {
     return std::stoull(verdict.substr(6, verdict.find(',') - 6));
 }
 
-CliRun RunSend(const std::vector<std::string>& args, const std::function<void(CliIo&)>& setUp) {
-    std::ostringstream out, err;
-    std::istringstream in;
-    CliIo io{out, err, in};
-    setUp(io);
-    CliRun run;
-    run.status = RunCli(args, io);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
-}
-
 }  // namespace
 
 TEST(SendDryRun, OverAMidiSystemTakesAsLongAsItsPortReallyDoes) {
@@ -107,12 +95,10 @@ TEST(SendDryRun, OverAMidiSystemTakesAsLongAsItsPortReallyDoes) {
         contents.portions.push_back({portion, 0});
         const std::string path = dir.WriteUpdate("fw.upd", contents);
 
-        const CliRun dry = RunSend({"send", path, "--dry-run", "--events", "--api", "alsa"},
+        const CliRun dry = RunMidiUpdateWith({"send", path, "--dry-run", "--events", "--api", "alsa"},
                                [](CliIo& io) { io.transportPacing = PacingFor; });
         ASSERT_EQ(dry.status, kExitOk) << dry.err;
-        const CliRun unknown = RunSend({"send", path, "--dry-run", "--events"}, [](CliIo& io) {
-            io.transportPacing = [](const std::string&) { return std::unique_ptr<TransportPacing>(); };
-        });
+        const CliRun unknown = RunMidiUpdate({"send", path, "--dry-run", "--events"});
         ASSERT_EQ(unknown.status, kExitOk) << unknown.err;
 
         // The real run: the port over a connection with the sequencer's limits, and behind it the
@@ -129,7 +115,7 @@ TEST(SendDryRun, OverAMidiSystemTakesAsLongAsItsPortReallyDoes) {
         clock.afterSleep = [&](std::uint64_t now) {
             for (const Bytes& message : device.TakeDue(now)) midi.Deliver(message);
         };
-        const CliRun real = RunSend({"send", path, "--yes", "--events"}, [&](CliIo& io) {
+        const CliRun real = RunMidiUpdateWith({"send", path, "--yes", "--events"}, [&](CliIo& io) {
             io.openMidiSystem = [&](std::string&) { return std::make_unique<AlsaLikeSystem>(midi); };
             io.transportPacing = PacingFor;
         });

@@ -119,16 +119,9 @@ void PrintTo(const HostilePortName& c, std::ostream* os) { *os << c.name; }
 class HostilePortNames : public LayerTest, public ::testing::WithParamInterface<HostilePortName> {};
 
 CliRun RunOverWinmm(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    std::istringstream in;
-    CliIo io{out, err, in, false};
-    io.openMidiSystem = [](std::string&) { return std::make_unique<WinmmMidiSystem>(); };
-    io.transportPacing = [](const std::string&) { return std::unique_ptr<TransportPacing>(); };
-    CliRun run;
-    run.status = RunCli(args, io);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    return RunMidiUpdateWith(args, [](CliIo& io) {
+        io.openMidiSystem = [](std::string&) { return std::make_unique<WinmmMidiSystem>(); };
+    });
 }
 
 }  // namespace

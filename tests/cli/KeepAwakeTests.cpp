@@ -77,18 +77,15 @@ TEST(SendKeepsAwake, OnlyWhileARealDeviceIsSentToAndReleasesHoweverTheRunEnds) {
         SCOPED_TRACE(c.name);
         FakeAwake() = {};
         PortLog port{c.end};
-        std::ostringstream out, err;
-        std::istringstream in;
-        CliIo io{out, err, in};
-        io.openMidiSystem = [&](std::string&) { return std::make_unique<OnePortSystem>(port); };
-        io.transportPacing = [](const std::string&) { return std::unique_ptr<TransportPacing>(); };
         std::vector<std::string> args = {"send", path};
         args.insert(args.end(), c.options.begin(), c.options.end());
         SimulatedClock clock;  // the silent device's waits take no real time
         ScopedClock use(clock);
-        const int status = RunCli(args, io);
+        const CliRun run = RunMidiUpdateWith(args, [&](CliIo& io) {
+            io.openMidiSystem = [&](std::string&) { return std::make_unique<OnePortSystem>(port); };
+        });
         ResetCancel();
-        EXPECT_EQ(status, c.status) << err.str();
+        EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_EQ(FakeAwake().held, 0);
         if (c.kept) {
             EXPECT_EQ(FakeAwake().events, (std::vector<std::string>{"take: Updating firmware", "release"}));

@@ -29,16 +29,10 @@ public:
 
 CliRun RunWith(const std::vector<std::string>& args, MidiSystemFactory factory, const std::string& input = "",
                bool inTty = false) {
-    std::ostringstream out, err;
-    std::istringstream in(input);
-    CliIo io{out, err, in, false};
-    io.inIsTty = inTty;
-    io.openMidiSystem = std::move(factory);
-    CliRun run;
-    run.status = RunCli(args, io);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    return RunMidiUpdateWith(args, [&](CliIo& io) {
+        io.inIsTty = inTty;
+        io.openMidiSystem = std::move(factory);
+    }, input);
 }
 
 MidiSystemFactory Fixed(ListedSystem system) {
