@@ -309,26 +309,23 @@ void CALLBACK WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWOR
         case MIM_LONGDATA:
         case MIM_LONGERROR: {
             MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
-            if (message == MIM_LONGDATA) {
+            if (message == MIM_LONGDATA)
                 LogMessage("MIM longdata message(%u)\n", static_cast<unsigned>(header->dwBytesRecorded));
-                // Under the lock: the port does not end while its bytes are being added.
-                std::lock_guard<std::mutex> hold(side->lock);
-                if (side->port) {
-                    side->port->assembler.AddBytes(reinterpret_cast<const std::uint8_t*>(header->lpData),
-                                                   header->dwBytesRecorded);
-                }
-            } else {
+            else
                 LogMessage("MIM_LONGERROR message\n");
+            // Under the lock: the port does not end while its bytes are added, and once CloseInput
+            // has stopped the recycling no buffer goes back to the driver.
+            std::lock_guard<std::mutex> hold(side->lock);
+            if (message == MIM_LONGDATA && side->port) {
+                side->port->assembler.AddBytes(reinterpret_cast<const std::uint8_t*>(header->lpData),
+                                               header->dwBytesRecorded);
             }
             // An empty buffer is one the driver gave up (a reset): it stays out of the rotation.
-            if (header->dwBytesRecorded > 0) {
-                std::lock_guard<std::mutex> hold(side->lock);
-                if (side->recycle) {
-                    // The callback's own handle: the port's field belongs to the caller's thread.
-                    midiInPrepareHeader(handle, header, kHeaderSize);
-                    if (midiInAddBuffer(handle, header, kHeaderSize) != MMSYSERR_NOERROR)
-                        LogMessage("%s: Error recycling buffer\n", "WindowsMidiPort::MidiInCallback");
-                }
+            if (header->dwBytesRecorded > 0 && side->recycle) {
+                // The callback's own handle: the port's field belongs to the caller's thread.
+                midiInPrepareHeader(handle, header, kHeaderSize);
+                if (midiInAddBuffer(handle, header, kHeaderSize) != MMSYSERR_NOERROR)
+                    LogMessage("%s: Error recycling buffer\n", "WindowsMidiPort::MidiInCallback");
             }
             break;
         }
