@@ -7,17 +7,18 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 
 #include "Clock.h"
 #include "Commands.h"
 #include "FileOutput.h"
 #include "HostPlatform.h"
-#include "KeepAwake.h"
 #include "Log.h"
 #include "LookingPort.h"
 #include "Reporters.h"
 #include "SysExSender.h"
 #include "TextEncoding.h"
+#include "UpdateSession.h"
 #include "VirtualDevice.h"
 #include "VisibleText.h"
 
@@ -40,9 +41,10 @@ int ExitStatusFor(UpdateVerdict verdict) {
 
 // Runs the update against a virtual device on the clock installed now; with `transport`, through
 // a MIDI system's pacing as well.
-UpdateVerdict RunAgainstVirtualDevice(const Update& update, const DeviceBehaviour& behaviour,
-                                      UpdateProgress& progress, TransportPacing* transport = nullptr) {
-    VirtualDevice device(update, update.winPort, behaviour, transport);
+UpdateVerdict RunAgainstVirtualDevice(const Update& update, const PortSettings& settings,
+                                      const DeviceBehaviour& behaviour, UpdateProgress& progress,
+                                      TransportPacing* transport = nullptr) {
+    VirtualDevice device(update, settings, behaviour, transport);
     SimpleSysExSender sender(device);
     return sender.Send(update, progress);
 }
@@ -53,12 +55,13 @@ struct Forecast {
     std::uint64_t totalMs = 0;
 };
 
-Forecast ForecastRun(const Update& update, const DeviceBehaviour& behaviour, TransportPacing* transport) {
+Forecast ForecastRun(const Update& update, const PortSettings& settings, const DeviceBehaviour& behaviour,
+                     TransportPacing* transport) {
     ScopedLogMute mute;
     SimulatedClock clock;
     ScopedClock use(clock);
     TimelineRecorder recorder(clock);
-    RunAgainstVirtualDevice(update, behaviour, recorder, transport);
+    RunAgainstVirtualDevice(update, settings, behaviour, recorder, transport);
     return {recorder.times, clock.NowMs()};
 }
 
@@ -70,7 +73,7 @@ std::unique_ptr<TransportPacing> PacingOf(CliIo& io, const std::string& api) {
 // A raw SysEx file names no port: the person at the terminal picks one of the output ports, all
 // of them listed as the system lists them. Nothing chosen cancels the update.
 // Without one, `status` says why: no terminal to ask on, no port to offer, or none chosen.
-std::optional<std::string> ChoosePort(MidiSystem& system, CliIo& io, int& status) {
+std::optional<std::string> PromptForPort(MidiSystem& system, CliIo& io, int& status) {
     if (!io.inIsTty) {
         io.err << "midiupdate: a raw SysEx file names no MIDI port and there is no terminal to ask on:\n"
                   "give the output port with --port NAME (see midiupdate ports)\n";
@@ -153,7 +156,8 @@ std::size_t UnterminatedTail(const std::vector<std::uint8_t>& data) {
 // `width`: the terminal's columns, to wrap the file's message at; 0 off a terminal. `lowerBound`:
 // the pacing of the MIDI system that will carry the update is not in the estimate.
 // `ports`: the lines naming the output and input a run would open now, where they are known.
-void PrintSendPreview(const Update& u, const std::string& target, const std::string& ports,
+// `p`: the settings the run's port is made with (the file's, with the command line's changes).
+void PrintSendPreview(const Update& u, const PortSettings& p, const std::string& target, const std::string& ports,
                       std::uint64_t estimateMs, bool lowerBound, std::size_t width, std::ostream& out) {
     const std::uint32_t total = TotalSysExSize(u);
     out << "Product:     " << VisibleText(Cp1252ToUtf8(u.productName)) << "\n";
@@ -168,7 +172,6 @@ void PrintSendPreview(const Update& u, const std::string& target, const std::str
     out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
         << ") in all\n";
     // The pacing in effect, overrides included.
-    const PortSettings& p = u.winPort;
     out << "Pacing:      ideal " << p.ideal << ", max " << p.max << " bytes; delay " << p.delay
         << " ms, unprep delay " << p.unprepDelay << " ms; " << ChunkRulesText(p) << "\n";
     if (lowerBound)
@@ -306,15 +309,15 @@ struct Stop {
 // Where the update goes: the built-in virtual device, or a real port of the platform's system.
 struct SendPlan {
     std::unique_ptr<MidiSystem> system;  // empty for the virtual device
+    std::string pickedPort;              // the output port named or chosen for this run, if any
     std::string target = "the built-in virtual device";
-    std::string ports;  // the preview's lines on the output and input found now
 };
 
 // The output a run would open now and the input the device's answers would come in on, as the
 // system lists the ports now, for the preview. Nothing while the output itself is not there (or
 // the system cannot tell): the run then waits for it.
-std::string PortLines(MidiSystem& system, const PortSettings& settings) {
-    const MidiPortPair ports = system.PortsFor(settings);
+std::string PortLines(MidiSystem& system, const UpdateSession& session) {
+    const MidiPortPair ports = session.PortsNow(system);
     if (ports.output.empty()) return "";
     const std::string output = "\"" + VisibleSystemText(ports.output) + "\"";
     return "Output:      the output port " + output + "\n" + "Answers on:  " +
@@ -323,9 +326,8 @@ std::string PortLines(MidiSystem& system, const PortSettings& settings) {
            "\n";
 }
 
-// A real run: the platform's MIDI system, and in `update` the names of the port that the file (or
-// the user's choice) picks out.
-std::optional<Stop> PlanRealSend(const SendOptions& options, Update& update, CliIo& io, SendPlan& plan) {
+// A real run: the platform's MIDI system, and the port the user named or chose, if any.
+std::optional<Stop> PlanRealSend(const SendOptions& options, const Update& update, CliIo& io, SendPlan& plan) {
     std::string error;
     plan.system = OpenMidiSystem(io, options.api, error);
     if (!plan.system) {
@@ -352,21 +354,14 @@ std::optional<Stop> PlanRealSend(const SendOptions& options, Update& update, Cli
     }
     if (!portName && update.isRawSysEx) {
         int status = kExitFailed;
-        portName = ChoosePort(system, io, status);
+        portName = PromptForPort(system, io, status);
         if (!portName) return Stop{status == kExitUsage ? "refused" : "canceled", status};
     }
-    // As the choice in the program's dialog does: the chosen name is the only name looked for,
-    // and the device's answers are heard on that output's own input.
-    if (portName && !portName->empty()) {
-        update.winPort.names = {*portName};
-        update.winPort.pickedByHand = true;
-    } else {
-        update.winPort.names = PortNamesFor(update, CurrentHostPlatform());
-    }
-    plan.ports = PortLines(system, update.winPort);
+    if (portName) plan.pickedPort = *portName;
     // A name picked by hand is the system's (or the command line's), not the file's text.
-    plan.target = (portName && !portName->empty() ? "a MIDI port named \"" + VisibleSystemText(*portName) + "\""
-                                                  : PortNamesText(update.winPort.names)) +
+    plan.target = (!plan.pickedPort.empty()
+                       ? "a MIDI port named \"" + VisibleSystemText(plan.pickedPort) + "\""
+                       : PortNamesText(PortNamesFor(update, CurrentHostPlatform()))) +
                   " (" + system.Name() + ")";
     return std::nullopt;
 }
@@ -402,9 +397,8 @@ int Send(Args& args, CliIo& io) {
     };
     std::function<void(const std::string&)> say = sayToTalk;
 
-    std::unique_ptr<Update> update = LoadUpdate(options.path, io);
+    std::unique_ptr<const Update> update = LoadUpdate(options.path, io);
     if (!update) return finish("not_loaded", kExitFailed);
-    options.pacing.ApplyTo(update->winPort);
 
     try {
         SendPlan plan;
@@ -412,6 +406,12 @@ int Send(Args& args, CliIo& io) {
             if (const std::optional<Stop> stop = PlanRealSend(options, *update, io, plan))
                 return finish(stop->verdict, stop->status);
         }
+        // The names the port looks for (a port picked by hand alone, as the program's dialog
+        // does, so that the answers are heard on that output's own input), and the pacing with
+        // the command line's changes; the loaded file stays as it was.
+        PortSettings settings = RunPortSettings(*update, CurrentHostPlatform(), plan.pickedPort);
+        options.pacing.ApplyTo(settings);
+        UpdateSession session(*update, settings);
 
         // What the MIDI system between adds to the port's pacing, in every forecast of a run that
         // goes through one: the system a real send opened, or for a dry run the one --api names
@@ -421,13 +421,13 @@ int Send(Args& args, CliIo& io) {
         std::unique_ptr<TransportPacing> forecastPacing = throughMidiSystem ? PacingOf(io, pacedApi) : nullptr;
         // Where that system's pacing is not known, every estimate is only a lower bound.
         const bool lowerBound = throughMidiSystem && !forecastPacing;
-        const Forecast forecast = ForecastRun(*update, options.behaviour, forecastPacing.get());
+        const Forecast forecast = ForecastRun(*update, settings, options.behaviour, forecastPacing.get());
         // Plain text is wrapped to a terminal's width, never off one.
         const std::size_t width = io.outIsTty && !options.events ? (io.columns ? io.columns() : 80) : 0;
-        PrintSendPreview(*update, plan.target, plan.ports, forecast.totalMs, lowerBound, width, talk);
+        PrintSendPreview(*update, settings, plan.target, plan.system ? PortLines(*plan.system, session) : "",
+                         forecast.totalMs, lowerBound, width, talk);
         talk << "\n";
         // Only a real device is at risk; the virtual device and a dry run go ahead unasked.
-        std::unique_ptr<MidiPort> realPort;
         if (plan.system) {
             int refusal = kExitFailed;
             if (!ConfirmSend(io, options.yes, options.path == "-", talk, refusal))
@@ -435,8 +435,9 @@ int Send(Args& args, CliIo& io) {
             // A port that does not appear is waited for without end; after the first round of
             // checks the person learns what is looked for, what there is, and how to stop.
             MidiSystem& system = *plan.system;
-            realPort = std::make_unique<LookingPort>(
-                system.MakePort(update->winPort),
+            session.WrapPort([&](std::unique_ptr<MidiPort> port) -> std::unique_ptr<MidiPort> {
+                return std::make_unique<LookingPort>(
+                std::move(port),
                 [&] {
                     std::ostringstream text;
                     text << "midiupdate: no MIDI port matches yet; still looking for " << plan.target
@@ -448,16 +449,17 @@ int Send(Args& args, CliIo& io) {
                 [&](const std::string& output, const std::string& input) {
                     if (eventsReporter) eventsReporter->Ports(output, input);
                 });
+            });
         }
         // A dry run goes through the same pacing as its forecast, afresh.
         std::unique_ptr<TransportPacing> dryRunPacing = options.dryRun ? PacingOf(io, pacedApi) : nullptr;
         auto run = [&](UpdateProgress& progress) {
-            if (!realPort) return RunAgainstVirtualDevice(*update, options.behaviour, progress, dryRunPacing.get());
-            // A real device's firmware write broken off by the computer's sleep can leave it dead:
-            // the computer stays awake until the run has ended, however it ends.
-            const std::unique_ptr<AwakeGuard> awake = KeepAwake(kUpdateAwakeReason);
-            SimpleSysExSender sender(*realPort);
-            return sender.Send(*update, progress);
+            if (!plan.system)
+                return RunAgainstVirtualDevice(*update, settings, options.behaviour, progress, dryRunPacing.get());
+            const UpdateOutcome outcome = session.Run(*plan.system, progress);
+            // What kept the run from a verdict ends the command as any failure does.
+            if (!outcome.completed) throw std::runtime_error(outcome.failure);
+            return outcome.verdict;
         };
 
         UpdateVerdict verdict;

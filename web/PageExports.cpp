@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "AppLogic.h"
+#include "FrontEndTexts.h"
 #include "HostPlatform.h"
 #include "Json.h"
 #include "Log.h"
 #include "PortChoice.h"
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 #include "SysExSender.h"
 #include "TextEncoding.h"
 #include "Update.h"
@@ -175,7 +175,7 @@ EMSCRIPTEN_KEEPALIVE int mu_run(const std::uint8_t* data, int length, int platfo
         WebClock clock([&midi] { midi.DeliverInput(); });
         midi.OnSent([&clock] { clock.Sent(); });
         ScopedClock use(clock);
-        RtMidiPort port(std::move(connection), RunSettings(update, platform, chosen));
+        MessagePort port(std::move(connection), RunSettings(update, platform, chosen));
         SimpleSysExSender sender(port);
         return static_cast<int>(sender.Send(update, progress));
     } catch (const std::exception& e) {

@@ -2,7 +2,7 @@
 
 #include <emscripten.h>
 
-#include "AppLogic.h"
+#include "FrontEndTexts.h"
 #include "Log.h"
 #include "TextEncoding.h"
 

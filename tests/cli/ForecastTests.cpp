@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "PiecePacing.h"
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 #include "VirtualDeviceModel.h"
-#include "rtmidi/FakeConnection.h"
+#include "message/FakeConnection.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ public:
     std::vector<MidiPortEntry> OutputPorts() override { return {}; }
     std::vector<MidiPortEntry> InputPorts() override { return {}; }
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override {
-        return std::make_unique<RtMidiPort>(std::make_unique<LentConnection>(midi), settings);
+        return std::make_unique<MessagePort>(std::make_unique<LentConnection>(midi), settings);
     }
 
 private:

@@ -230,9 +230,9 @@ TEST(SendConfirmation, AsksBeforeARealDeviceIsUpdated) {
 // A send over the RtMidi port, to a device that a MIDI system in memory lists as JACK does.
 #include "DeviceBehaviour.h"
 #include "PortChoice.h"
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 #include "VirtualDeviceModel.h"
-#include "rtmidi/FakeConnection.h"
+#include "message/FakeConnection.h"
 
 namespace {
 
@@ -244,7 +244,7 @@ public:
     std::vector<MidiPortEntry> OutputPorts() override { return Entries(midi.outputs); }
     std::vector<MidiPortEntry> InputPorts() override { return Entries(midi.inputs); }
     std::unique_ptr<MidiPort> MakePort(const PortSettings& settings) override {
-        return std::make_unique<RtMidiPort>(std::move(connection), settings);
+        return std::make_unique<MessagePort>(std::move(connection), settings);
     }
     MidiPortPair PortsFor(const PortSettings& settings) override {
         return ChoosePorts(settings, midi.outputs, midi.inputs);

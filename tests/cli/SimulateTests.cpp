@@ -11,7 +11,7 @@
 #include "MidiSystem.h"
 #if __has_include("DeviceSimulator.h")
 #include "DeviceSimulator.h"
-#include "rtmidi/FakeConnection.h"
+#include "message/FakeConnection.h"
 #define MIDIUPDATE_SIMULATOR_OVER_FAKE 1
 #endif
 

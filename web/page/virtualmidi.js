@@ -58,7 +58,7 @@ class VirtualMidiAccess {
   // The device for `file` (bytes; empty: a device that takes any SysEx), answering as `behaviour`
   // says (as send --virtual takes it), named as the page looks for it on `platform`.
   static async open(file, behaviour, platform) {
-    if (!window.VirtualDeviceModule) {
+    if (!window.DeviceModelModule) {
       await new Promise((resolve, reject) => {
         const script = document.createElement('script');
         script.src = 'virtualdevice.js';
@@ -67,7 +67,7 @@ class VirtualMidiAccess {
         document.head.appendChild(script);
       });
     }
-    const access = new VirtualMidiAccess(await window.VirtualDeviceModule({
+    const access = new VirtualMidiAccess(await window.DeviceModelModule({
       print: (line) => console.log(`[virtual device] ${line}`),
       printErr: (line) => console.warn(`[virtual device] ${line}`),
     }));

@@ -9,21 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "Update.h"
+#include "FrontEndTexts.h"
 
-// Buffer sizes of the window's texts (characters including the terminator).
+// Buffer sizes of the window's own texts (characters including the terminator); the texts it
+// shares with the page are in FrontEndTexts.h.
 constexpr std::size_t kPathBufferSize = 260;
-constexpr std::size_t kStatusTextSize = 256;
-constexpr std::size_t kCompletedTextSize = 512;
-constexpr std::size_t kFailureTextSize = 1024;
 constexpr std::size_t kAboutTextSize = 128;
 
 constexpr const char* kProgramVersion = "1.14";
 constexpr const char* kBuildLabel = "beta";
-
-// Shown instead of the port choice when a raw SysEx file is started and there is no MIDI output.
-constexpr const char* kNoOutputPortText =
-    "No MIDI output port was found. Connect the device and try again.";
 
 struct Point {
     int x = 0;
@@ -57,22 +51,8 @@ std::pair<int, int> OuterSizeForClient(const Rect& outer, const Rect& client, in
 // Progress bar position for a fraction: the integer part of fraction x 100 in single precision.
 int ProgressPosition(float fraction);
 
-// The window's texts, each cut to its buffer.
-// The status row's texts; their line breaks show as spaces (the boxes keep them).
-std::string StatusLineText(const char* status);        // " Updating: %s", 255 characters
-std::string CompletedLineText(const char* verdict);    // " Completed: %s", 511 characters
-std::string FailureBoxText(const char* reason);         // 1023 characters
-std::string AboutBoxText(const char* title, const char* notice);  // 127 characters
-std::string ProductLineText(const Update& update);
-std::string ConfirmQuestionText(const Update& update);
-std::string ImportantMessageText(const std::string& message);
-
-// The output port picked in the port choice, or a ParseError: "Update canceled" for no choice, and
-// a plain reason when the list holds no entry at the choice (no output device at all).
-std::string PickedPortName(const std::vector<std::string>& names, int choice);
-// The worker's port settings: the file's, with the picked port as the only name when there is one
-// (and marked as picked by hand, so that its device's input is the one listened to).
-PortSettings WorkerPortSettings(const PortSettings& fromFile, const std::string& portName);
+// The About box: the title, the program's version and build, and the notice; 127 characters.
+std::string AboutBoxText(const char* title, const char* notice);
 
 // What asks the program to end: File > Exit, the window's close box or Alt+F4 (WM_CLOSE), and the
 // end of the session (log-off, restart, shut-down).

@@ -7,12 +7,11 @@
 #include <memory>
 
 #include "AppState.h"
-#include "KeepAwake.h"
 #include "Log.h"
 #include "PortDiscovery.h"
 #include "SelectPortDialog.h"
-#include "SysExSender.h"
-#include "WindowsMidiPort.h"
+#include "UpdateSession.h"
+#include "WinmmMidiSystem.h"
 #include "WindowsUpdateProgress.h"
 #include "resource.h"
 
@@ -74,14 +73,17 @@ DWORD WINAPI UpdateThread(LPVOID argument) {
             ShowProductInfo(update);
 
             WindowsUpdateProgress progress;
-            PortSettings settings = WorkerPortSettings(update.winPort, request->portName);
             ConsoleMessage("Using Window MM library ********************************************\n");
-            WindowsMidiPort port(settings);
-            // No sleep while the firmware goes out; the request belongs to this worker thread.
-            const std::unique_ptr<AwakeGuard> awake = KeepAwake(kUpdateAwakeReason);
-            SimpleSysExSender sender(port);
-            sender.Send(update, progress);
+            WinmmMidiSystem midi;
+            // The port, the computer kept awake (on this thread, which Windows requires) and the
+            // run are the core's; what ends the run without a verdict is reported as any failure.
+            UpdateSession session(update, RunPortSettings(update, HostPlatform::Windows, request->portName));
+            const UpdateOutcome outcome = session.Run(midi, progress);
             request.reset();
+            if (!outcome.completed) {
+                ReportFailure(outcome.failure.c_str(), outcome.failureKnown);
+                return;
+            }
             normalEnd = 1;
         });
         request.reset();

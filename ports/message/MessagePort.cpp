@@ -1,4 +1,4 @@
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 
 #include <algorithm>
 #include <cmath>
@@ -141,7 +141,7 @@ void MessageCutter::Flush(Pieces& pieces) {
     held.clear();
 }
 
-RtMidiPort::RtMidiPort(std::unique_ptr<MidiConnection> midiConnection, const PortSettings& portSettings)
+MessagePort::MessagePort(std::unique_ptr<MidiConnection> midiConnection, const PortSettings& portSettings)
     : connection(std::move(midiConnection)),
       settings(portSettings),
       pacing{portSettings.delay, portSettings.unprepDelay},
@@ -149,20 +149,20 @@ RtMidiPort::RtMidiPort(std::unique_ptr<MidiConnection> midiConnection, const Por
       pacer(limits),
       cutter(limits.maxPieceBytes) {
     // Every completed message also reaches a waiting Query.
-    assembler.onComplete = &RtMidiPort::MessageComplete;
+    assembler.onComplete = &MessagePort::MessageComplete;
     assembler.context = this;
 }
 
-RtMidiPort::~RtMidiPort() { Disconnect(); }
+MessagePort::~MessagePort() { Disconnect(); }
 
-void RtMidiPort::MessageComplete(void* context) {
-    RtMidiPort* port = static_cast<RtMidiPort*>(context);
+void MessagePort::MessageComplete(void* context) {
+    MessagePort* port = static_cast<MessagePort*>(context);
     port->GotSysEx();
     std::lock_guard<std::mutex> guard(port->inboxLock);
     if (port->collecting) port->inbox.push_back(port->assembler.buffer);
 }
 
-void RtMidiPort::OnMidiInput(const std::uint8_t* data, std::size_t length) {
+void MessagePort::OnMidiInput(const std::uint8_t* data, std::size_t length) {
     if (length == 0) return;
     const std::uint8_t first = data[0];
     // Timing clock, active sensing and the other real-time bytes, and every short message, are
@@ -171,12 +171,12 @@ void RtMidiPort::OnMidiInput(const std::uint8_t* data, std::size_t length) {
     assembler.AddBytes(data, length);
 }
 
-void RtMidiPort::Connect() {
+void MessagePort::Connect() {
     const std::vector<std::string> outputs = connection->OutputNames();
     const std::vector<std::string> inputs = connection->InputNames();
     if (!connection->OutputOpen()) {
         // The ports as the system lists them, once per search for the device.
-        LogMessage("%s: %s\n", "RtMidiPort::Connect", connection->ApiName().c_str());
+        LogMessage("%s: %s\n", "MessagePort::Connect", connection->ApiName().c_str());
         for (std::size_t i = 0; i < outputs.size(); ++i)
             LogMessage("  MIDI OUT port #%d: '%s'\n", static_cast<int>(i), outputs[i].c_str());
         for (std::size_t i = 0; i < inputs.size(); ++i)
@@ -184,12 +184,12 @@ void RtMidiPort::Connect() {
     }
 
     if (!connection->OutputOpen()) {
-        const int out = ChoosePort(settings.names, outputs);
+        const int out = FindListedPort(settings.names, outputs);
         if (out < 0) {
-            LogMessage("%s: no output port matches\n", "RtMidiPort::Connect");
+            LogMessage("%s: no output port matches\n", "MessagePort::Connect");
         } else if (connection->OpenOutput(static_cast<unsigned>(out))) {
             outputName = outputs[static_cast<std::size_t>(out)];
-            LogMessage("%s: output '%s'\n", "RtMidiPort::Connect", outputName.c_str());
+            LogMessage("%s: output '%s'\n", "MessagePort::Connect", outputName.c_str());
             if (limits.settleMs != 0) SleepMs(limits.settleMs);
         }
     }
@@ -197,26 +197,26 @@ void RtMidiPort::Connect() {
         // The chosen output's device answers on its own input, whose name may differ.
         const int in = ChooseInput(settings, outputName, inputs);
         if (in < 0) {
-            if (!inputMissingLogged) LogMessage("%s: no input port matches\n", "RtMidiPort::Connect");
+            if (!inputMissingLogged) LogMessage("%s: no input port matches\n", "MessagePort::Connect");
             inputMissingLogged = true;
         } else if (connection->OpenInput(static_cast<unsigned>(in), *this)) {
             inputName = inputs[static_cast<std::size_t>(in)];
             inputMissingLogged = false;
-            LogMessage("%s: input '%s'\n", "RtMidiPort::Connect", inputName.c_str());
+            LogMessage("%s: input '%s'\n", "MessagePort::Connect", inputName.c_str());
         }
     }
 }
 
-bool RtMidiPort::StillListed() {
+bool MessagePort::StillListed() {
     const std::vector<std::string> outputs = connection->OutputNames();
     return std::find(outputs.begin(), outputs.end(), outputName) != outputs.end();
 }
 
-bool RtMidiPort::IsConnected() {
+bool MessagePort::IsConnected() {
     if (connection->OutputOpen() && !StillListed()) {
         // The device went away (unplugged, or rebooting): its port stays open here but leads
         // nowhere, and a device that comes back is a new port to open.
-        LogMessage("%s: '%s' has gone\n", "RtMidiPort::IsConnected", outputName.c_str());
+        LogMessage("%s: '%s' has gone\n", "MessagePort::IsConnected", outputName.c_str());
         Disconnect();
     }
     // A device whose input port shows up after its output (or never) is still reachable; its
@@ -225,10 +225,10 @@ bool RtMidiPort::IsConnected() {
     return connection->OutputOpen();
 }
 
-void RtMidiPort::Disconnect() {
+void MessagePort::Disconnect() {
     HandOverHeldTail();
     if (connection->OutputOpen() || connection->InputOpen())
-        LogMessage("%s\n", "RtMidiPort::Disconnect");
+        LogMessage("%s\n", "MessagePort::Disconnect");
     connection->CloseInput();
     connection->CloseOutput();
     outputName.clear();
@@ -246,13 +246,13 @@ MessageCutter::Pieces PiecesFor(const TransportLimits& limits, MessageCutter& cu
     return pieces;
 }
 
-bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
+bool MessagePort::SendPieces(const std::vector<std::uint8_t>& framed) {
     std::size_t stray = 0;
     const MessageCutter::Pieces pieces = PiecesFor(limits, cutter, framed.data(), framed.size(), stray);
     if (stray != 0) {
         NoteSendFailure();
         LogMessage("%s: %u bytes belong to no message (no status byte before them); not sent\n",
-                   "RtMidiPort::Send", static_cast<unsigned>(stray));
+                   "MessagePort::Send", static_cast<unsigned>(stray));
     }
     for (const std::vector<std::uint8_t>& piece : pieces) {
         pacer.Admit(piece.size());
@@ -263,29 +263,29 @@ bool RtMidiPort::SendPieces(const std::vector<std::uint8_t>& framed) {
         }
     }
     if (!cutter.Held().empty())
-        LogMessage("%s: %u bytes wait for the rest of their message\n", "RtMidiPort::Send",
+        LogMessage("%s: %u bytes wait for the rest of their message\n", "MessagePort::Send",
                    static_cast<unsigned>(cutter.Held().size()));
     return true;
 }
 
 // Before the port closes or asks the device, what is still held waits for nothing more.
-void RtMidiPort::HandOverHeldTail() {
+void MessagePort::HandOverHeldTail() {
     const std::vector<std::uint8_t> tail = cutter.TakeHeld();
     if (tail.empty()) return;
     // A message that never ends (a file's last message without its F7) is not handed over: every
     // system here takes only whole messages (or, JACK, parts that a later F7 ends), and the next
     // message, the Identity Request among them, would only be glued to it. It counts as not sent.
     NoteSendFailure();
-    LogMessage("%s: the last %u bytes end inside a message that never ends; not sent\n", "RtMidiPort::Send",
+    LogMessage("%s: the last %u bytes end inside a message that never ends; not sent\n", "MessagePort::Send",
                static_cast<unsigned>(tail.size()));
 }
 
-void RtMidiPort::Send(const std::uint8_t* data, std::uint32_t length) {
-    LogMessage("%s(%u)\n", "RtMidiPort::Send", static_cast<unsigned>(length));
+void MessagePort::Send(const std::uint8_t* data, std::uint32_t length) {
+    LogMessage("%s(%u)\n", "MessagePort::Send", static_cast<unsigned>(length));
     if (length == 0) return;
     if (!IsConnected()) {
         NoteSendFailure();
-        LogMessage("%s: no device; %u bytes not sent\n", "RtMidiPort::Send", static_cast<unsigned>(length));
+        LogMessage("%s: no device; %u bytes not sent\n", "MessagePort::Send", static_cast<unsigned>(length));
         return;
     }
     const std::vector<std::uint8_t> framed = FrameChunk(data, length, settings.chunks);
@@ -293,21 +293,21 @@ void RtMidiPort::Send(const std::uint8_t* data, std::uint32_t length) {
         pacing.AfterHandOver();
     } else {
         NoteSendFailure();
-        LogMessage("%s: the MIDI system refused the chunk\n", "RtMidiPort::Send");
+        LogMessage("%s: the MIDI system refused the chunk\n", "MessagePort::Send");
     }
     pacing.AfterRelease();
 }
 
-std::vector<std::vector<std::uint8_t>> RtMidiPort::TakeInbox() {
+std::vector<std::vector<std::uint8_t>> MessagePort::TakeInbox() {
     std::lock_guard<std::mutex> guard(inboxLock);
     std::vector<std::vector<std::uint8_t>> taken;
     taken.swap(inbox);
     return taken;
 }
 
-std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint8_t* request,
+std::vector<std::uint8_t> MessagePort::Query(std::uint32_t limit, const std::uint8_t* request,
                                             std::uint32_t length) {
-    LogMessage("%s(%u, %u bytes)\n", "RtMidiPort::Query", static_cast<unsigned>(limit),
+    LogMessage("%s(%u, %u bytes)\n", "MessagePort::Query", static_cast<unsigned>(limit),
                static_cast<unsigned>(length));
     Clock& clock = CurrentClock();
     const std::uint64_t deadline = clock.NowMs() + limit;
@@ -315,7 +315,7 @@ std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint
     while (!IsConnected()) {
         const std::uint64_t now = clock.NowMs();
         if (now >= deadline) {
-            LogMessage("%s: no device to ask\n", "RtMidiPort::Query");
+            LogMessage("%s: no device to ask\n", "MessagePort::Query");
             return {};
         }
         SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kQueryReconnectMs, deadline - now)));
@@ -324,7 +324,7 @@ std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint
     if (request == nullptr || length == 0) return {};
 
     struct StopCollecting {
-        RtMidiPort& port;
+        MessagePort& port;
         ~StopCollecting() {
             std::lock_guard<std::mutex> guard(port.inboxLock);
             port.collecting = false;
@@ -338,7 +338,7 @@ std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint
     }
     StopCollecting stop{*this};
     if (!connection->SendMessage(request, length)) {
-        LogMessage("%s: the MIDI system refused the request\n", "RtMidiPort::Query");
+        LogMessage("%s: the MIDI system refused the request\n", "MessagePort::Query");
         return {};
     }
     const std::vector<std::uint8_t> sent(request, request + length);
@@ -346,11 +346,11 @@ std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint
     for (;;) {
         for (std::vector<std::uint8_t>& message : TakeInbox()) {
             if (message == sent) {
-                LogMessage("%s: the request came back (a loopback); not an answer\n", "RtMidiPort::Query");
+                LogMessage("%s: the request came back (a loopback); not an answer\n", "MessagePort::Query");
                 continue;
             }
             if (wantsIdentity && !IsIdentityReply(message)) {
-                LogMessage("%s: %u bytes that are no Identity Reply; still waiting\n", "RtMidiPort::Query",
+                LogMessage("%s: %u bytes that are no Identity Reply; still waiting\n", "MessagePort::Query",
                            static_cast<unsigned>(message.size()));
                 continue;
             }
@@ -360,6 +360,6 @@ std::vector<std::uint8_t> RtMidiPort::Query(std::uint32_t limit, const std::uint
         if (now >= deadline) break;
         SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kQueryPollMs, deadline - now)));
     }
-    LogMessage("%s: no answer within %u ms\n", "RtMidiPort::Query", static_cast<unsigned>(limit));
+    LogMessage("%s: no answer within %u ms\n", "MessagePort::Query", static_cast<unsigned>(limit));
     return {};
 }

@@ -22,11 +22,11 @@ std::vector<std::string> PortNameParts(const std::string& listedName);
 
 // Index into `listed` of the port `names` pick: the first whose name or a part of it is exactly
 // one of the names, else the first that matches by the core's rules; -1 when none does.
-int ChoosePort(const std::set<std::string>& names, const std::vector<std::string>& listed);
+int FindListedPort(const std::set<std::string>& names, const std::vector<std::string>& listed);
 
 // Index into `inputs` of the input that goes with the output listed as `output` ("" when none is
 // open): for the file's names, an input whose name or part is exactly one of them; else the input
-// paired with that output (PairedInput); else the first the names pick (ChoosePort). -1 when
+// paired with that output (PairedInput); else the first the names pick (FindListedPort). -1 when
 // none does.
 int ChooseInput(const PortSettings& settings, const std::string& output, const std::vector<std::string>& inputs);
 

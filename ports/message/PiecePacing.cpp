@@ -9,7 +9,7 @@ void PiecePacing::Opened() {
     if (limits.settleMs != 0) SleepMs(limits.settleMs);
 }
 
-// As RtMidiPort hands a chunk over: the same pieces, each admitted to the system's queue.
+// As MessagePort hands a chunk over: the same pieces, each admitted to the system's queue.
 void PiecePacing::Carry(const std::uint8_t* data, std::size_t length) {
     std::size_t stray = 0;
     for (const std::vector<std::uint8_t>& piece : PiecesFor(limits, cutter, data, length, stray))

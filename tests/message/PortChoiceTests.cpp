@@ -31,7 +31,7 @@ TEST(PortChoice, PicksExactNamesBeforeSubstringsAndNeverThroughPortsOrSynthesize
         {"nothing listed", {"Pad"}, {}, -1},
         {"the operating system's synthesizer as everywhere", {}, {"Microsoft GS Wavetable Synth", "Pad"}, 1},
     };
-    for (const ChoiceCase& c : cases) EXPECT_EQ(ChoosePort(c.names, c.listed), c.chosen) << c.what;
+    for (const ChoiceCase& c : cases) EXPECT_EQ(FindListedPort(c.names, c.listed), c.chosen) << c.what;
 }
 
 // The input that goes with the chosen output, as JACK, Windows and the ALSA sequencer name a

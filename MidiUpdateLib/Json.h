@@ -1,5 +1,5 @@
 #pragma once
-// Small JSON writers for machine-readable output.
+// Small JSON writers, for the command line's machine-readable output and the page's answers.
 
 #include <string>
 

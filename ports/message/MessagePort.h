@@ -70,12 +70,12 @@ private:
 MessageCutter::Pieces PiecesFor(const TransportLimits& limits, MessageCutter& cutter, const std::uint8_t* data,
                                 std::size_t length, std::size_t& stray);
 
-class RtMidiPort : public MidiPort, private MidiInputHandler {
+class MessagePort : public MidiPort, private MidiInputHandler {
 public:
     // `names` are the port names to look for (the update's, or the one given by hand); the pacing
     // values come from `settings`.
-    RtMidiPort(std::unique_ptr<MidiConnection> connection, const PortSettings& settings);
-    ~RtMidiPort() override;
+    MessagePort(std::unique_ptr<MidiConnection> connection, const PortSettings& settings);
+    ~MessagePort() override;
 
     std::int32_t GetIdealChunkSize() override { return settings.ideal; }
     std::int32_t GetMaxChunkSize() override { return settings.max; }

@@ -9,7 +9,7 @@
 #include "ChunkFraming.h"
 #include "Clock.h"
 #include "FakeConnection.h"
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 #include "SysExSender.h"
 #include "TestSupport.h"
 #include "UpdateStatus.h"
@@ -44,7 +44,7 @@ struct PortFixture : ::testing::Test {
     ScriptedClock clock{1000};
     ScopedClock useClock{clock};
     FakeConnection* midi = nullptr;
-    std::unique_ptr<RtMidiPort> port;
+    std::unique_ptr<MessagePort> port;
 
     void Make(const PortSettings& settings, TransportLimits limits = {}) {
         auto connection = std::make_unique<FakeConnection>();
@@ -52,7 +52,7 @@ struct PortFixture : ::testing::Test {
         midi->outputs = {"Midi Through:Midi Through Port-0 14:0", "Pad:Pad MIDI 1 20:0"};
         midi->inputs = {"Midi Through:Midi Through Port-0 14:0", "Pad:Pad MIDI 1 20:0"};
         midi->limits = limits;
-        port = std::make_unique<RtMidiPort>(std::move(connection), settings);
+        port = std::make_unique<MessagePort>(std::move(connection), settings);
     }
 };
 
@@ -85,7 +85,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 // Hands a portion to the port chunk by chunk as an update run does, and closes the port after it.
 // Returns the chunks as framed for the port: what should reach the device.
-Bytes SendPortion(RtMidiPort& port, const Bytes& portion, const PortSettings& s) {
+Bytes SendPortion(MessagePort& port, const Bytes& portion, const PortSettings& s) {
     Bytes framed;
     const std::uint8_t* const end = portion.data() + portion.size();
     for (const std::uint8_t* at = portion.data(); at != end;) {

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "FakeConnection.h"
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 #include "SysExSender.h"
 #include "TestSupport.h"
 #include "TransportLimits.h"
@@ -55,7 +55,7 @@ RawRun SendRawFile(const Bytes& file, const char* system, FakeConnection::Model 
     midi.outputs = midi.inputs = {"Pad:Pad MIDI 1 20:0"};
     midi.model = model;
     midi.limits = MidiSystemLimits(system);
-    RtMidiPort port(std::move(connection), settings);
+    MessagePort port(std::move(connection), settings);
     SimpleSysExSender sender(port);
     RecordingProgress progress;
     const UpdateVerdict verdict = sender.Send(update, progress);

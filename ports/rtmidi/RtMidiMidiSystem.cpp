@@ -8,7 +8,7 @@
 #include "PortChoice.h"
 #include "PortNames.h"
 #include "RtMidiConnection.h"
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 
 const char* const kMidiUpdateClientName = "midiupdate";
 
@@ -58,7 +58,7 @@ std::vector<MidiPortEntry> RtMidiMidiSystem::InputPorts() { return Entries(liste
 
 std::unique_ptr<MidiPort> RtMidiMidiSystem::MakePort(const PortSettings& settings) {
     // The port gets clients of its own on the same system; the lister's stay for listing.
-    return std::make_unique<RtMidiPort>(OpenRtMidiConnection(apiName, kMidiUpdateClientName), settings);
+    return std::make_unique<MessagePort>(OpenRtMidiConnection(apiName, kMidiUpdateClientName), settings);
 }
 
 MidiPortPair RtMidiMidiSystem::PortsFor(const PortSettings& settings) {

@@ -33,7 +33,7 @@ bool IsNeverTheDevice(const std::string& listedName) {
     return false;
 }
 
-int ChoosePort(const std::set<std::string>& names, const std::vector<std::string>& listed) {
+int FindListedPort(const std::set<std::string>& names, const std::vector<std::string>& listed) {
     int firstMatch = -1;
     for (std::size_t i = 0; i < listed.size(); ++i) {
         if (IsNeverTheDevice(listed[i])) continue;
@@ -70,13 +70,13 @@ int ChooseInput(const PortSettings& settings, const std::string& output, const s
     const int paired = PairedInput(output, inputs);
     if (paired >= 0 && !IsNeverTheDevice(inputs[static_cast<std::size_t>(paired)])) return paired;
     // A device whose input is named unlike its output in every way is still found by the names.
-    return ChoosePort(settings.names, inputs);
+    return FindListedPort(settings.names, inputs);
 }
 
 MidiPortPair ChoosePorts(const PortSettings& settings, const std::vector<std::string>& outputs,
                          const std::vector<std::string>& inputs) {
     MidiPortPair pair;
-    const int out = ChoosePort(settings.names, outputs);
+    const int out = FindListedPort(settings.names, outputs);
     if (out >= 0) pair.output = outputs[static_cast<std::size_t>(out)];
     const int in = ChooseInput(settings, pair.output, inputs);
     if (in >= 0) pair.input = inputs[static_cast<std::size_t>(in)];

@@ -1,5 +1,5 @@
 #pragma once
-// The pacing RtMidiPort adds for a MIDI system's limits, as a forecast: the same pieces, the same waits for the system's queue to drain, the same pause after
+// The pacing MessagePort adds for a MIDI system's limits, as a forecast: the same pieces, the same waits for the system's queue to drain, the same pause after
 // a port opens, without sending anything.
 
 #include <cstddef>
@@ -10,7 +10,7 @@
 #include "MidiConnection.h"
 #include "TransportLimits.h"
 #include "MidiSystem.h"
-#include "RtMidiPort.h"
+#include "MessagePort.h"
 
 class PiecePacing : public TransportPacing {
 public:
