@@ -1,6 +1,6 @@
 #pragma once
-// What the RtMidi port and the device simulator need of a MIDI system (ALSA sequencer, JACK,
-// CoreMIDI): the lists of ports, one output and one input that can be opened, and whole messages
+// What the message port and the device simulator need of a MIDI system (ALSA sequencer, JACK,
+// CoreMIDI, Web MIDI): the lists of ports, one output and one input that can be opened, and whole messages
 // in and out. Small on purpose, so that the logic above it runs in tests against a fake.
 
 #include <cstddef>
@@ -48,6 +48,6 @@ public:
     virtual MidiInputErrors InputErrors() const { return {}; }
 
     virtual TransportLimits Limits() const = 0;
-    // "alsa", "jack" or "coremidi".
+    // "alsa", "jack", "coremidi" or "webmidi".
     virtual std::string ApiName() const = 0;
 };

@@ -1,6 +1,6 @@
 #pragma once
-// The pacing MessagePort adds for a MIDI system's limits, as a forecast: the same pieces, the same waits for the system's queue to drain, the same pause after
-// a port opens, without sending anything.
+// The pacing MessagePort adds for a MIDI system's limits, as a forecast: the same pieces, the same
+// waits for the system's queue to drain, the same pause after a port opens, without sending anything.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 #pragma once
-// Which ports of a MIDI system an update's names pick out, on Linux and macOS: names as the
+// Which ports of a MIDI system an update's names pick out, for the message port: names as the
 // system lists them ("client:port 20:0" on the ALSA sequencer, "client:port" on JACK), the shared
 // matching rules of the core, exact names before substrings, never a port that only echoes or a
 // software synthesizer; and the input of the device whose output was chosen.

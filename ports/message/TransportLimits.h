@@ -1,5 +1,5 @@
 #pragma once
-// What each MIDI system carries and in which pieces: the limits the RtMidi port keeps, in one
+// What each MIDI system carries and in which pieces: the limits the message port keeps, in one
 // place for the connection that reports them and for the tests that hold them against models of
 // each system.
 

@@ -1,5 +1,5 @@
 #pragma once
-// MIDI on Linux and macOS: a MIDI system reached through RtMidi, the RtMidi port over it, and the
+// MIDI on Linux and macOS: a MIDI system reached through RtMidi, the message port over it, and the
 // device simulator on virtual ports of it.
 
 #include <memory>

@@ -41,7 +41,7 @@ private:
     FakeConnection& midi;
 };
 
-// The ALSA sequencer as far as a run can tell: ports of the RtMidi kind over the connection.
+// The ALSA sequencer as far as a run can tell: message ports over the connection.
 class AlsaLikeSystem : public MidiSystem {
 public:
     explicit AlsaLikeSystem(FakeConnection& midi) : midi(midi) {}

@@ -227,7 +227,7 @@ TEST(SendConfirmation, AsksBeforeARealDeviceIsUpdated) {
 }  // namespace
 
 #if defined(MIDIUPDATE_TEST_RTMIDI_PORT)
-// A send over the RtMidi port, to a device that a MIDI system in memory lists as JACK does.
+// A send over the message port, to a device that a MIDI system in memory lists as JACK does.
 #include "DeviceBehaviour.h"
 #include "PortChoice.h"
 #include "MessagePort.h"

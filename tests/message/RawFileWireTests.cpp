@@ -1,4 +1,4 @@
-// A whole run of a raw SysEx file through the RtMidi port over each MIDI system as released RtMidi
+// A whole run of a raw SysEx file through the message port over each MIDI system as released RtMidi
 // takes it: what reaches the device is the file, byte for byte.
 
 #include <gtest/gtest.h>
