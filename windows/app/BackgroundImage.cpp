@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "AppState.h"
+#include "BackgroundImage.h"
 #include "Log.h"
 #include "PictureCheck.h"
 

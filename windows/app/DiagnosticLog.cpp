@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "AppState.h"
+#include "DiagnosticLog.h"
 #include "Log.h"
 
 namespace {

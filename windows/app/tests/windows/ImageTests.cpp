@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
+#include "BackgroundImage.h"
 #include "Log.h"
 
 namespace {
