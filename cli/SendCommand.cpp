@@ -437,18 +437,18 @@ int Send(Args& args, CliIo& io) {
             MidiSystem& system = *plan.system;
             session.WrapPort([&](std::unique_ptr<MidiPort> port) -> std::unique_ptr<MidiPort> {
                 return std::make_unique<LookingPort>(
-                std::move(port),
-                [&] {
-                    std::ostringstream text;
-                    text << "midiupdate: no MIDI port matches yet; still looking for " << plan.target
-                         << ", as the device may still be starting its update mode. Ctrl-C stops.\n";
-                    PrintPorts("Output ports now:", system.OutputPorts(), text);
-                    PrintPorts("Input ports now:", system.InputPorts(), text);
-                    say(text.str());
-                },
-                [&](const std::string& output, const std::string& input) {
-                    if (eventsReporter) eventsReporter->Ports(output, input);
-                });
+                    std::move(port),
+                    [&] {
+                        std::ostringstream text;
+                        text << "midiupdate: no MIDI port matches yet; still looking for " << plan.target
+                             << ", as the device may still be starting its update mode. Ctrl-C stops.\n";
+                        PrintPorts("Output ports now:", system.OutputPorts(), text);
+                        PrintPorts("Input ports now:", system.InputPorts(), text);
+                        say(text.str());
+                    },
+                    [&](const std::string& output, const std::string& input) {
+                        if (eventsReporter) eventsReporter->Ports(output, input);
+                    });
             });
         }
         // A dry run goes through the same pacing as its forecast, afresh.
