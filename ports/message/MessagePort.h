@@ -1,8 +1,9 @@
 #pragma once
 // The MidiPort over any message-based MIDI system (the ALSA sequencer, JACK and CoreMIDI through
-// RtMidi, and the page's Web MIDI), reached through a MidiConnection. It finds the device's ports by name each time it connects, so a device that
-// reboots between portions is found again; frames and paces chunks like every port; cuts long
-// SysEx into pieces the system carries whole; and really asks the device in Query.
+// RtMidi, and the page's Web MIDI), reached through a MidiConnection. It finds the device's ports
+// by name each time it connects, so a device that reboots between portions is found again; frames
+// and paces chunks like every port; cuts long SysEx into pieces the system carries whole; and
+// really asks the device in Query.
 
 #include <cstdint>
 #include <memory>
