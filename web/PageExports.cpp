@@ -13,13 +13,10 @@
 #include "HostPlatform.h"
 #include "Json.h"
 #include "Log.h"
-#include "PortChoice.h"
-#include "MessagePort.h"
-#include "SysExSender.h"
-#include "TextEncoding.h"
 #include "Update.h"
+#include "UpdateSession.h"
 #include "WebClock.h"
-#include "WebMidiConnection.h"
+#include "WebMidiSystem.h"
 #include "WebUpdateProgress.h"
 
 namespace {
@@ -54,11 +51,9 @@ std::string JsonList(const std::vector<std::string>& texts) {
     return out + "]";
 }
 
-// The names the run looks for: the chosen port, else the file's for this platform.
-PortSettings RunSettings(const Update& update, int platform, const char* chosen) {
-    PortSettings settings = update.winPort;
-    settings.names = PortNamesFor(update, Platform(platform));
-    return WorkerPortSettings(settings, chosen ? chosen : "");
+// The run of `update` on the chosen port, else on the file's ports for this platform.
+UpdateSession Session(const Update& update, int platform, const char* chosen) {
+    return UpdateSession(update, RunPortSettings(update, Platform(platform), chosen ? chosen : ""));
 }
 
 // "'Demo Synth' or 'Demo Synth MIDI 1'", or what an empty list means.
@@ -125,10 +120,10 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* mu_picture() { return picture.data(); }
 // device (a through port, a software synthesizer), which the run would pass over even if picked.
 // With the window's failure texts for no port at all and for no choice.
 EMSCRIPTEN_KEEPALIVE const char* mu_choices() {
-    WebMidiConnection connection;
+    WebMidiSystem midi;
     std::vector<std::string> offered;
-    for (const std::string& name : connection.OutputNames())
-        if (!IsNeverTheDevice(name)) offered.push_back(name);
+    for (const MidiPortEntry& port : midi.OutputPorts())
+        if (!port.skipped) offered.push_back(port.name);
     return Answer("{\"ports\": " + JsonList(offered) + ", \"noPorts\": " + JsonText(PickRefusal({}, 0)) +
                   ", \"canceled\": " + JsonText(PickRefusal(offered, -1)) + "}");
 }
@@ -144,14 +139,14 @@ EMSCRIPTEN_KEEPALIVE const char* mu_find_ports(const std::uint8_t* data, int len
                                               const char* chosen) {
     try {
         const Update update = Load(data, length);
-        const PortSettings settings = RunSettings(update, platform, chosen);
-        WebMidiConnection connection;
-        const MidiPortPair ports = ChoosePorts(settings, connection.OutputNames(), connection.InputNames());
+        const UpdateSession session = Session(update, platform, chosen);
+        WebMidiSystem midi;
+        const MidiPortPair ports = session.PortsNow(midi);
         std::string json = "{\"ok\": true, \"output\": " + JsonText(ports.output) +
                            ", \"input\": " + JsonText(ports.input);
         if (ports.output.empty()) {
             json += ", \"problem\": " +
-                    JsonText("No MIDI output port matches " + NamesText(settings.names) +
+                    JsonText("No MIDI output port matches " + NamesText(session.Settings().names) +
                              ". Connect the device (and close programs that hold its port), then try again.");
         }
         return Answer(json + "}");
@@ -160,9 +155,9 @@ EMSCRIPTEN_KEEPALIVE const char* mu_find_ports(const std::uint8_t* data, int len
     }
 }
 
-// The whole update run, as the window's worker does it: loads the file again, builds the port and
-// the reporter, and reports everything through the page. The verdict's number (UpdateVerdict), or
-// -1 when the run failed, which the page has been told in a "failed" report.
+// The whole update run, as the window's worker does it: loads the file again and runs the update
+// session over the page's MIDI system, everything reported through the page. The verdict's number
+// (UpdateVerdict), or -1 when the run failed, which the page has been told in a "failed" report.
 EMSCRIPTEN_KEEPALIVE int mu_run(const std::uint8_t* data, int length, int platform, const char* chosen) {
     WebUpdateProgress progress;
     try {
@@ -170,19 +165,19 @@ EMSCRIPTEN_KEEPALIVE int mu_run(const std::uint8_t* data, int length, int platfo
         LogMessage("Product name:   %s\n", update.productName.c_str());
         LogMessage("SysEx portions: %u\n", static_cast<unsigned>(update.portions.size()));
         LogMessage("Total SysEx:    %u bytes\n", static_cast<unsigned>(TotalSysExSize(update)));
-        auto connection = std::make_unique<WebMidiConnection>();
-        WebMidiConnection& midi = *connection;
+        WebMidiSystem midi;
+        // What arrived is taken after each wait, and each message sent starts a new pause.
         WebClock clock([&midi] { midi.DeliverInput(); });
         midi.OnSent([&clock] { clock.Sent(); });
         ScopedClock use(clock);
-        MessagePort port(std::move(connection), RunSettings(update, platform, chosen));
-        SimpleSysExSender sender(port);
-        return static_cast<int>(sender.Send(update, progress));
+        UpdateSession session = Session(update, platform, chosen);
+        const UpdateOutcome outcome = session.Run(midi, progress);
+        if (outcome.completed) return static_cast<int>(outcome.verdict);
+        progress.Error(outcome.failure);
     } catch (const std::exception& e) {
-        LogMessage("Thread caught exception: %s\n", e.what());
+        // The file failed to load, or the run was cancelled.
         progress.Error(e.what());
     } catch (...) {
-        LogMessage("Thread caught unknown exception\n");
         progress.Error("Unknown reason");
     }
     return -1;
