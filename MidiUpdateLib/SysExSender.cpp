@@ -1,5 +1,7 @@
 #include "SysExSender.h"
 
+#include <cstdio>
+
 #include "ChunkFraming.h"
 #include "Clock.h"
 #include "Log.h"
@@ -150,6 +152,20 @@ std::string FormatByteSize(std::uint32_t n) {
     if (n >= 1024u) return FormatString("%.1fKB", static_cast<float>(n) / 1024.0);
     if (n == 1u) return "1 byte";
     return FormatString("%d bytes", static_cast<int>(n));
+}
+
+std::string FormatDuration(std::uint64_t ms) {
+    std::uint64_t s = (ms + 500) / 1000;
+    char buffer[32];
+    if (s >= 3600)
+        std::snprintf(buffer, sizeof buffer, "%lluh %02llum", static_cast<unsigned long long>(s / 3600),
+                      static_cast<unsigned long long>(s / 60 % 60));
+    else if (s >= 60)
+        std::snprintf(buffer, sizeof buffer, "%llum %02llus", static_cast<unsigned long long>(s / 60),
+                      static_cast<unsigned long long>(s % 60));
+    else
+        std::snprintf(buffer, sizeof buffer, "%llus", static_cast<unsigned long long>(s));
+    return buffer;
 }
 
 bool WaitForConnection(MidiPort& port) {

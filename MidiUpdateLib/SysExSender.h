@@ -52,6 +52,8 @@ constexpr std::uint32_t kConnectionAttempts = 10;
 constexpr std::uint32_t kConnectionRetryMs = 1000;
 
 std::string FormatByteSize(std::uint32_t n);
+// "1h 02m", "3m 05s", "42s": a length of time, to the nearest second.
+std::string FormatDuration(std::uint64_t ms);
 // Up to ten one-second waits for the port to report itself connected.
 bool WaitForConnection(MidiPort& port);
 // The pause after a portion: nothing for a delay of 0, else the delay plus ten seconds.

@@ -7,6 +7,7 @@
 
 #include "Clock.h"
 #include "Json.h"
+#include "SysExSender.h"
 #include "TextEncoding.h"
 #include "VisibleText.h"
 
@@ -47,11 +48,6 @@ void EventsReporter::BlockingMessage(const std::string& text) {
     ack.Wait();
 }
 
-// --- TimelineRecorder ------------------------------------------------------------------------
-
-TimelineRecorder::TimelineRecorder(Clock& clock) : clock(clock), startMs(clock.NowMs()) {}
-void TimelineRecorder::Mark() { times.push_back(clock.NowMs() - startMs); }
-
 // --- TerminalReporter ------------------------------------------------------------------------
 
 namespace {
@@ -59,20 +55,6 @@ constexpr std::size_t kMaxBarWidth = 30;
 constexpr std::size_t kMinBarWidth = 10;
 constexpr std::size_t kDefaultColumns = 80;
 }  // namespace
-
-std::string FormatDuration(std::uint64_t ms) {
-    std::uint64_t s = (ms + 500) / 1000;
-    char buffer[32];
-    if (s >= 3600)
-        std::snprintf(buffer, sizeof buffer, "%lluh %02llum", static_cast<unsigned long long>(s / 3600),
-                      static_cast<unsigned long long>(s / 60 % 60));
-    else if (s >= 60)
-        std::snprintf(buffer, sizeof buffer, "%llum %02llus", static_cast<unsigned long long>(s / 60),
-                      static_cast<unsigned long long>(s % 60));
-    else
-        std::snprintf(buffer, sizeof buffer, "%llus", static_cast<unsigned long long>(s));
-    return buffer;
-}
 
 std::string WrapText(const std::string& text, std::size_t width) {
     if (width == 0) return text;

@@ -48,27 +48,6 @@ private:
     Acknowledger ack;
 };
 
-// Records when each report happens, on the run's clock; a dry run of an update gives the
-// forecast from which the terminal reporter estimates the time left.
-class TimelineRecorder : public UpdateProgress {
-public:
-    explicit TimelineRecorder(Clock& clock);
-    std::vector<std::uint64_t> times;  // ms since start, one per report
-    std::string verdict;
-
-    void Progress(float) override { Mark(); }
-    void ProgressIndeterminate() override { Mark(); }
-    void Status(const std::string&) override { Mark(); }
-    void Error(const std::string&) override { Mark(); }
-    void Completed(const std::string& text) override { verdict = text; Mark(); }
-    void BlockingMessage(const std::string&) override { Mark(); }
-
-private:
-    void Mark();
-    Clock& clock;
-    std::uint64_t startMs;
-};
-
 // The terminal view: on a TTY a progress bar with the status text and the time left, redrawn
 // in place; otherwise one plain line per status. The verdict is kept for the caller to print
 // last.
@@ -79,7 +58,7 @@ public:
                      std::size_t (*columns)() = nullptr);
     ~TerminalReporter() override;
 
-    // Report times of a forecast run of the same update (see TimelineRecorder), and its length.
+    // Report times of a forecast run of the same update (see ForecastRun), and its length.
     void SetForecast(std::vector<std::uint64_t> times, std::uint64_t totalMs);
     // Ends the bar line; call before printing anything after the run.
     void Finish();
@@ -141,6 +120,3 @@ std::string WrapText(const std::string& text, std::size_t width);
 // `line` cut to at most `width` columns at the last space past its first `keep` characters, or
 // at the width where there is none: a line redrawn with \r never wraps nor ends in half a word.
 std::string CutAtWord(std::string line, std::size_t width, std::size_t keep = 0);
-
-// "1h 02m", "3m 05s", "42s".
-std::string FormatDuration(std::uint64_t ms);

@@ -18,8 +18,8 @@
 #include "Reporters.h"
 #include "SysExSender.h"
 #include "TextEncoding.h"
+#include "UpdateForecast.h"
 #include "UpdateSession.h"
-#include "VirtualDevice.h"
 #include "VisibleText.h"
 
 namespace cli {
@@ -37,32 +37,6 @@ int ExitStatusFor(UpdateVerdict verdict) {
         case UpdateVerdict::SentNotConfirmed: return kExitUnconfirmed;
     }
     return kExitFailed;
-}
-
-// Runs the update against a virtual device on the clock installed now; with `transport`, through
-// a MIDI system's pacing as well.
-UpdateVerdict RunAgainstVirtualDevice(const Update& update, const PortSettings& settings,
-                                      const DeviceBehaviour& behaviour, UpdateProgress& progress,
-                                      TransportPacing* transport = nullptr) {
-    VirtualDevice device(update, settings, behaviour, transport);
-    SimpleSysExSender sender(device);
-    return sender.Send(update, progress);
-}
-
-// The same run on a simulated clock, silently: when each report would come and how long it takes.
-struct Forecast {
-    std::vector<std::uint64_t> times;
-    std::uint64_t totalMs = 0;
-};
-
-Forecast ForecastRun(const Update& update, const PortSettings& settings, const DeviceBehaviour& behaviour,
-                     TransportPacing* transport) {
-    ScopedLogMute mute;
-    SimulatedClock clock;
-    ScopedClock use(clock);
-    TimelineRecorder recorder(clock);
-    RunAgainstVirtualDevice(update, settings, behaviour, recorder, transport);
-    return {recorder.times, clock.NowMs()};
 }
 
 // How the MIDI system named `api` paces what it carries (null: not known).

@@ -252,3 +252,15 @@ TEST(FormatByteSize, ShortTextsForByteCounts) {
     };
     for (const auto& c : cases) EXPECT_EQ(FormatByteSize(c.n), c.text) << c.n;
 }
+
+TEST(FormatDuration, ShortTextsForLengthsOfTime) {
+    const struct {
+        std::uint64_t ms;
+        const char* text;
+    } cases[] = {
+        {0, "0s"},          {499, "0s"},           {500, "1s"},           {59499, "59s"},
+        {59500, "1m 00s"},  {61000, "1m 01s"},     {3599499, "59m 59s"},  {3599500, "1h 00m"},
+        {15420000, "4h 17m"}, {360000000, "100h 00m"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatDuration(c.ms), c.text) << c.ms;
+}
