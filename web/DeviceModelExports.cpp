@@ -17,9 +17,10 @@
 #include "TextEncoding.h"
 #include "Update.h"
 
-// `Module.virtualMidi` is the VirtualMidiAccess of virtualmidi.js; names go as UTF-8.
-EM_JS(void, vd_show, (int pageOutput, const char* name), {
-    Module.virtualMidi.show(!!pageOutput, UTF8ToString(name));
+// `Module.virtualMidi` is the VirtualMidiAccess of virtualmidi.js; names go as UTF-8 with their
+// length, whole: a name may hold zero bytes, which a C string would end at.
+EM_JS(void, vd_show, (int pageOutput, const char* name, int length), {
+    Module.virtualMidi.show(!!pageOutput, new TextDecoder().decode(HEAPU8.slice(name, name + length)));
 });
 EM_JS(void, vd_hide, (int pageOutput), { Module.virtualMidi.hide(!!pageOutput); });
 EM_JS(void, vd_answer, (const unsigned char* data, int length), {
@@ -36,12 +37,12 @@ public:
     bool OpenOutput(unsigned) override { return false; }
     bool OpenInput(unsigned, MidiInputHandler&) override { return false; }
     bool OpenVirtualOutput(const std::string& name) override {
-        vd_show(0, Cp1252ToUtf8(name).c_str());
+        Show(0, name);
         outputOpen = true;
         return true;
     }
     bool OpenVirtualInput(const std::string& name, MidiInputHandler& inputHandler) override {
-        vd_show(1, Cp1252ToUtf8(name).c_str());
+        Show(1, name);
         handler = &inputHandler;
         return true;
     }
@@ -64,6 +65,12 @@ public:
 
     MidiInputHandler* handler = nullptr;
     bool outputOpen = false;
+
+private:
+    static void Show(int pageOutput, const std::string& name) {
+        const std::string utf8 = Cp1252ToUtf8(name);
+        vd_show(pageOutput, utf8.data(), static_cast<int>(utf8.size()));
+    }
 };
 
 struct Served {

@@ -1,9 +1,11 @@
-// What the page's script calls: describe a file, find the device's ports, offer the ports for a
-// raw SysEx file, and run an update. Every rule of the file format, the names, the chunking, the
-// pacing and the verdicts is the core's; this file only turns its results into JSON for the page.
+// What the page's script calls: describe a file (with the time its update will take), find the
+// device's ports, offer the ports for a raw SysEx file, and run an update. Every rule of the file
+// format, the names, the chunking, the pacing and the verdicts is the core's; this file only turns
+// its results into JSON for the page.
 
 #include <emscripten.h>
 
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -13,7 +15,9 @@
 #include "HostPlatform.h"
 #include "Json.h"
 #include "Log.h"
+#include "SysExSender.h"
 #include "Update.h"
+#include "UpdateForecast.h"
 #include "UpdateSession.h"
 #include "WebClock.h"
 #include "WebMidiSystem.h"
@@ -56,14 +60,27 @@ UpdateSession Session(const Update& update, int platform, const char* chosen) {
     return UpdateSession(update, RunPortSettings(update, Platform(platform), chosen ? chosen : ""));
 }
 
-// "'Demo Synth' or 'Demo Synth MIDI 1'", or what an empty list means.
+// "'Demo Synth' or 'Demo Synth MIDI 1'", or what an empty list means. A control character in a
+// name shows as an escape, "\x00", as the command line shows it: the page's texts are C strings
+// on their way to the failure box, and a zero byte would end the sentence there.
 std::string NamesText(const std::set<std::string>& names) {
     if (names.empty()) return "any MIDI port";
     std::string out;
     std::size_t i = 0;
     for (const std::string& name : names) {
         if (i > 0) out += i + 1 == names.size() ? " or " : ", ";
-        out += "'" + name + "'";
+        out += "'";
+        for (const char c : name) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(byte));
+                out += escape;
+            } else {
+                out += c;
+            }
+        }
+        out += "'";
         ++i;
     }
     return out;
@@ -88,12 +105,21 @@ std::string FailureJson(const char* reason) {
 
 extern "C" {
 
-// The file as the window describes it before the run, or the loader's sentence.
+// The file as the window describes it before the run, or the loader's sentence:
+//   {"ok": true, "raw", "title", "product", "version", "productLine", "confirm", "important",
+//    "names" (the ports looked for), "portions", "bytes", "pictureBytes",
+//    "durationMs" (number): how long the update will take, not counting time spent at messages,
+//        as `midiupdate send --dry-run` forecasts it against the virtual device; Web MIDI adds no
+//        pacing of its own, so it is the command line's estimate for a run with none between;
+//    "duration" (text): the same in the command line's words, "about 4h 17m"}
+//   {"ok": false, "failure" (the window's failure box), "reason"}
 EMSCRIPTEN_KEEPALIVE const char* mu_describe(const std::uint8_t* data, int length, int platform) {
     picture.clear();
     try {
         const Update update = Load(data, length);
         picture = update.image;
+        const Forecast forecast =
+            ForecastRun(update, Session(update, platform, nullptr).Settings(), DeviceBehaviour());
         std::vector<std::string> names;
         for (const std::string& name : PortNamesFor(update, Platform(platform))) names.push_back(name);
         return Answer(std::string("{\"ok\": true") +
@@ -107,7 +133,9 @@ EMSCRIPTEN_KEEPALIVE const char* mu_describe(const std::uint8_t* data, int lengt
                       ", \"names\": " + JsonList(names) +
                       ", \"portions\": " + std::to_string(update.portions.size()) +
                       ", \"bytes\": " + std::to_string(TotalSysExSize(update)) +
-                      ", \"pictureBytes\": " + std::to_string(picture.size()) + "}");
+                      ", \"pictureBytes\": " + std::to_string(picture.size()) +
+                      ", \"durationMs\": " + std::to_string(forecast.totalMs) +
+                      ", \"duration\": " + JsonText("about " + FormatDuration(forecast.totalMs)) + "}");
     } catch (const std::exception& e) {
         return Answer(FailureJson(e.what()));
     }

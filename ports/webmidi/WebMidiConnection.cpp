@@ -2,15 +2,26 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
+
 #include "TextEncoding.h"
 
 // The page's side is `Module.webMidi`, an object of page/webmidi.js; without it (no MIDI access)
-// there are no ports.
-EM_JS(int, web_midi_names, (int outputs, char* buffer, int capacity), {
+// there are no ports. Each name goes as its UTF-8 length (4 bytes, little-endian) and its bytes,
+// whole: a name may hold zero bytes or line breaks. Returns the bytes the list needs; it is
+// written only when they fit in `capacity`.
+EM_JS(int, web_midi_names, (int outputs, unsigned char* buffer, int capacity), {
     const midi = Module.webMidi;
-    const text = midi ? (outputs ? midi.outputNames() : midi.inputNames()).join(String.fromCharCode(10)) : "";
-    const needed = lengthBytesUTF8(text) + 1;
-    if (needed <= capacity) stringToUTF8(text, buffer, capacity);
+    const names = midi ? (outputs ? midi.outputNames() : midi.inputNames()) : [];
+    const encoded = names.map((name) => new TextEncoder().encode(name));
+    const needed = encoded.reduce((sum, bytes) => sum + 4 + bytes.length, 0);
+    if (needed > capacity) return needed;
+    let at = buffer;
+    for (const bytes of encoded) {
+        for (let k = 0; k < 4; k++) HEAPU8[at + k] = (bytes.length >>> (8 * k)) & 0xFF;
+        HEAPU8.set(bytes, at + 4);
+        at += 4 + bytes.length;
+    }
     return needed;
 });
 EM_JS(int, web_midi_open, (int output, int index), {
@@ -34,22 +45,23 @@ EM_JS(int, web_midi_take, (unsigned char* buffer, int capacity), {
 namespace {
 
 std::vector<std::string> Names(bool outputs) {
-    std::vector<char> buffer(1024);
+    std::vector<unsigned char> buffer(1024);
     int needed = web_midi_names(outputs ? 1 : 0, buffer.data(), static_cast<int>(buffer.size()));
     if (needed > static_cast<int>(buffer.size())) {
         buffer.resize(static_cast<std::size_t>(needed));
-        web_midi_names(outputs ? 1 : 0, buffer.data(), needed);
+        needed = web_midi_names(outputs ? 1 : 0, buffer.data(), needed);
     }
     std::vector<std::string> names;
-    const std::string text(buffer.data());
-    if (text.empty()) return names;
-    for (std::size_t at = 0;;) {
-        const std::size_t end = text.find('\n', at);
-        const std::string utf8 = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    const std::size_t end = std::min(buffer.size(), static_cast<std::size_t>(std::max(needed, 0)));
+    for (std::size_t at = 0; at + 4 <= end;) {
+        const std::size_t length = buffer[at] | buffer[at + 1] << 8 | buffer[at + 2] << 16 |
+                                   static_cast<std::size_t>(buffer[at + 3]) << 24;
+        at += 4;
+        if (length > end - at) break;
+        const std::string utf8(reinterpret_cast<const char*>(buffer.data() + at), length);
+        at += length;
         std::string cp1252, error;
         names.push_back(Utf8ToCp1252(utf8, cp1252, error) ? cp1252 : utf8);
-        if (end == std::string::npos) break;
-        at = end + 1;
     }
     return names;
 }
