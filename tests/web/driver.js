@@ -8,7 +8,7 @@ const path = require('path');
 const puppeteer = require('puppeteer-core');
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
-  '.png': 'image/png' };
+  '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
 // The headers a host of the page should send: the content security policy its index.html declares
 // (a test of the page is a test of that policy), with frame-ancestors, which only a header can say,

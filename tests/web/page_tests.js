@@ -22,7 +22,8 @@ let base;
 let log = [];
 let policy; // the current case's watch on the content security policy
 
-async function openPage(standIn) {
+// `at`: where the page is served (by default the server every case shares).
+async function openPage(standIn, at = base) {
   const context = await browser.createBrowserContext();
   const tab = await context.newPage();
   await tab.setViewport({ width: 548, height: 350 });
@@ -31,7 +32,7 @@ async function openPage(standIn) {
   tab.on('pageerror', (error) => log.push(`page error: ${error.message}`));
   policy = await driver.watchPolicy(tab);
   await tab.evaluateOnNewDocument(`window.__standIn = ${JSON.stringify(standIn)};\n${standinSource}`);
-  await tab.goto(`${base}/index.html`);
+  await tab.goto(`${at}/index.html`);
   await Promise.race([tab.waitForSelector('body[data-state=idle]'), policy.violated]);
   return tab;
 }
@@ -50,6 +51,22 @@ const runUpdate = (tab, name, options) => driver.runUpdate(tab, path.join(files,
 
 const device = (behaviour = '', file = '/files/demo.upd') => ({ device: { file, behaviour } });
 
+// What the page's program says of a file of the files folder (the JSON of mu_describe).
+const describeFile = (tab, name) => tab.evaluate(async (url) => {
+  const bytes = new Uint8Array(await (await fetch(url)).arrayBuffer());
+  return withBytes(bytes, (pointer, length) => call('mu_describe', ['number', 'number', 'number'],
+    [pointer, length, platform()]));
+}, `/files/${name}`);
+
+// Once the service worker has kept the page's files and serves this tab: bounded by the case.
+const kept = (tab) => tab.evaluate(async () => {
+  await navigator.serviceWorker.ready;
+  if (!navigator.serviceWorker.controller) {
+    await new Promise((resolve) => navigator.serviceWorker.addEventListener('controllerchange', resolve, { once: true }));
+  }
+  return (await caches.keys()).filter((name) => name.startsWith('midiupdate-'));
+});
+
 const cases = {
   async describes(tab) {
     await openFile(tab, 'pictured.upd');
@@ -67,6 +84,14 @@ const cases = {
     await press(tab, 'confirm', 'no');
     same((await record(tab)).requests, 0, 'MIDI access asked for before the update was confirmed');
     same((await record(tab)).wakeLock.requests, 0, 'the screen kept on without an update');
+  },
+
+  // The time the update takes: the command line's estimate for the same file and a run with no
+  // MIDI system's pacing between (Web MIDI adds none).
+  async duration(tab) {
+    const info = await describeFile(tab, 'demo.upd');
+    same(info.duration, expected.duration, 'the duration');
+    check(typeof info.durationMs === 'number' && info.durationMs > 0, `durationMs: ${info.durationMs}`);
   },
 
   async damaged(tab) {
@@ -168,6 +193,41 @@ const cases = {
     same((await record(tab)).sends.length, 0, 'messages sent');
   },
 
+  // A product name with a zero byte in it: the page looks for the same name as the programs, and
+  // the virtual device shows it whole, so the update finds its port.
+  async zeroName(tab) {
+    same((await runUpdate(tab, 'zero.upd')).text, expected.verdicts.zero, 'the verdict');
+    const report = await deviceReport(tab);
+    check(report.startsWith('satisfied\n'), `the device's report:\n${report}`);
+  },
+
+  // ... and when no port has that name, the sentence names it whole.
+  async zeroNameNoPort(tab) {
+    await confirmed(tab, 'zero.upd');
+    const box = await dialog(tab, 'box');
+    same(box.text, `${FAILURE}No MIDI output port matches 'Demo\\x00Synth'. Connect the device (and close ` +
+      'programs that hold its port), then try again.', 'the box');
+    same((await record(tab)).sends.length, 0, 'messages sent');
+  },
+
+  // Once loaded, the page opens with no network and updates its virtual device: the server is
+  // stopped and the browser cut off before the reload.
+  async offline(tab, server) {
+    const names = await kept(tab);
+    same(names.length, 1, `the page's caches (${names.join(', ')})`);
+    await server.stop();
+    const cdp = await tab.createCDPSession();
+    await cdp.send('Network.enable');
+    await cdp.send('Network.emulateNetworkConditions',
+      { offline: true, latency: 0, downloadThroughput: -1, uploadThroughput: -1 });
+    await tab.reload();
+    await tab.waitForSelector('body[data-state=idle]');
+    check(await tab.evaluate(() => navigator.serviceWorker.controller !== null), 'no service worker serves the page');
+    await tab.click('#virtual');
+    same((await runUpdate(tab, 'demo.upd', { important: expected.important })).text, expected.verdicts.accept,
+      'the virtual device\'s verdict offline');
+  },
+
   // The real-time send against the pauses the file prescribes: after each chunk its length / 4096
   // seconds, then the port's delay and unprep delay.
   async pacing(tab) {
@@ -230,6 +290,11 @@ const plan = [
   ['noWebMidi', { access: 'none', wakeLock: 'none' }, 30],
   ['noPort', device('', null), 30],
   ['pacing', device('', '/files/bench.upd'), 90],
+  ['duration', {}, 30],
+  ['zeroName', device('', '/files/zero.upd'), 60],
+  ['zeroNameNoPort', device('', null), 30],
+  // On a server of its own, which it stops; no Web MIDI: the page's own virtual device.
+  ['offline', { access: 'none', wakeLock: 'none' }, 60, { ownServer: true }],
 ];
 
 async function main() {
@@ -237,13 +302,21 @@ async function main() {
   base = served.base;
   browser = await driver.launch();
   const failed = [];
-  for (const [name, standIn, seconds] of plan) {
+  for (const [name, standIn, seconds, { ownServer } = {}] of plan) {
     if (only.length && !only.includes(name)) continue;
     const started = Date.now();
     let tab;
+    let own = null;
     try {
-      tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn));
-      await driver.bounded(seconds, name, Promise.race([cases[name](tab), policy.violated]));
+      if (ownServer) {
+        own = await driver.serve({ '/files/': files, '/': site }, driver.hostHeaders(site));
+        own.stop = () => {
+          own.server.closeAllConnections();
+          return new Promise((resolve) => own.server.close(resolve));
+        };
+      }
+      tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn, own ? own.base : base));
+      await driver.bounded(seconds, name, Promise.race([cases[name](tab, own), policy.violated]));
       check(policy.violations.length === 0, `the content security policy blocked: ${policy.violations.join('; ')}`);
       console.log(`PASS ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
     } catch (error) {
@@ -251,6 +324,7 @@ async function main() {
       console.log(`FAIL ${name}: ${error.message}\n  the page's log:\n    ${log.slice(-40).join('\n    ')}`);
     }
     if (tab) await tab.browserContext().close().catch(() => {});
+    if (own && own.server.listening) await own.stop();
   }
   await browser.close();
   served.server.close();

@@ -298,3 +298,11 @@ MidiUpdateModule({ print: (line) => console.log(line), printErr: (line) => conso
   $('notice').hidden = false;
   document.body.dataset.state = 'broken';
 });
+
+// Offline once loaded: the service worker (sw.js) keeps the page's files. Where the browser has
+// none or refuses it, the page works as before, online only.
+if ('serviceWorker' in navigator) {
+  navigator.serviceWorker.register('sw.js').catch((error) => {
+    console.log(`The page will not be kept for use offline: ${error.message}`);
+  });
+}
