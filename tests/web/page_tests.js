@@ -22,9 +22,10 @@ let base;
 let log = [];
 let policy; // the current case's watch on the content security policy
 
-// `at`: where the page is served (by default the server every case shares).
-async function openPage(standIn, at = base) {
-  const context = await browser.createBrowserContext();
+// `at`: where the page is served (by default the server every case shares); `lasting`: in the
+// browser's own profile, not a new private one.
+async function openPage(standIn, at = base, lasting = false) {
+  const context = lasting ? browser.defaultBrowserContext() : await browser.createBrowserContext();
   const tab = await context.newPage();
   await tab.setViewport({ width: 548, height: 350 });
   log = [];
@@ -228,9 +229,23 @@ const cases = {
       'the virtual device\'s verdict offline');
   },
 
+  // Browsers may install the page as an app: its manifest, icons and service worker pass
+  // Chromium's own checks (in its own profile: a private one is never installable).
+  async installable(tab) {
+    await kept(tab);
+    const cdp = await tab.createCDPSession();
+    const manifest = await cdp.send('Page.getAppManifest');
+    same(JSON.stringify(manifest.errors), '[]', 'the manifest\'s errors');
+    const { installabilityErrors } = await cdp.send('Page.getInstallabilityErrors');
+    same(JSON.stringify(installabilityErrors), '[]', 'why the page cannot be installed');
+  },
+
   // The real-time send against the pauses the file prescribes: after each chunk its length / 4096
   // seconds, then the port's delay and unprep delay.
   async pacing(tab) {
+    // The service worker has kept the site's files first, as it has long before a person picks a
+    // file: the measure is of the run alone.
+    await kept(tab);
     const box = await runUpdate(tab, 'bench.upd');
     same(box.text, expected.verdicts.bench, 'the verdict');
     const sends = (await record(tab)).sends.filter((send) => send.to === 'Bench Synth');
@@ -295,6 +310,7 @@ const plan = [
   ['zeroNameNoPort', device('', null), 30],
   // On a server of its own, which it stops; no Web MIDI: the page's own virtual device.
   ['offline', { access: 'none', wakeLock: 'none' }, 60, { ownServer: true }],
+  ['installable', {}, 30, { lasting: true }],
 ];
 
 async function main() {
@@ -302,7 +318,7 @@ async function main() {
   base = served.base;
   browser = await driver.launch();
   const failed = [];
-  for (const [name, standIn, seconds, { ownServer } = {}] of plan) {
+  for (const [name, standIn, seconds, { ownServer, lasting } = {}] of plan) {
     if (only.length && !only.includes(name)) continue;
     const started = Date.now();
     let tab;
@@ -315,7 +331,7 @@ async function main() {
           return new Promise((resolve) => own.server.close(resolve));
         };
       }
-      tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn, own ? own.base : base));
+      tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn, own ? own.base : base, lasting));
       await driver.bounded(seconds, name, Promise.race([cases[name](tab, own), policy.violated]));
       check(policy.violations.length === 0, `the content security policy blocked: ${policy.violations.join('; ')}`);
       console.log(`PASS ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
@@ -323,7 +339,7 @@ async function main() {
       failed.push(name);
       console.log(`FAIL ${name}: ${error.message}\n  the page's log:\n    ${log.slice(-40).join('\n    ')}`);
     }
-    if (tab) await tab.browserContext().close().catch(() => {});
+    if (tab) await (lasting ? tab.close() : tab.browserContext().close()).catch(() => {});
     if (own && own.server.listening) await own.stop();
   }
   await browser.close();
