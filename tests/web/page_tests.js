@@ -30,12 +30,9 @@ let log = [];
 let policy; // the current case's watch on the content security policy
 let downloads; // where the current case's page saves files
 
-// `saves`: the page may save files, into `downloads` (the browser then no longer offers a file
-// chooser to the tests).
-async function openPage(standIn, { viewport = { width: 548, height: 350 }, saves = false } = {}) {
+async function openPage(standIn, viewport = { width: 548, height: 350 }) {
   downloads = fs.mkdtempSync(path.join(shots, 'downloads-'));
-  const context = await browser.createBrowserContext(saves ? { downloadBehavior: { policy: 'allow',
-    downloadPath: downloads } } : {});
+  const context = await browser.createBrowserContext();
   const tab = await context.newPage();
   await tab.setViewport(viewport);
   log = [];
@@ -79,9 +76,11 @@ async function accessible(tab, when) {
 async function reachable(tab, when) {
   const faults = await tab.evaluate(() => {
     const out = [];
-    const { innerWidth: width, innerHeight: height } = window;
-    const wide = document.documentElement.scrollWidth;
+    // The screen as the page's viewport declares it: a phone's browser zooms out of a page wider
+    // than that, which then fits its (zoomed) window.
+    const { clientWidth: width, clientHeight: height, scrollWidth: wide } = document.documentElement;
     if (wide > width) out.push(`the page is ${wide} px wide`);
+    if (window.innerWidth > width) out.push(`the browser zoomed out to ${window.innerWidth} px`);
     const open = document.querySelector('dialog[open]');
     const controls = (open || document.getElementById('window')).querySelectorAll('button, select, label, input');
     for (const control of controls) {
@@ -123,22 +122,25 @@ async function outcome(tab) {
   });
 }
 
-// The file "Save log" downloads, once the browser has written it.
+// The file "Save log" downloads, once the browser says it has written it all.
 async function savedLog(tab) {
-  const file = path.join(downloads, 'midiupdate-log.txt');
-  const watcher = fs.watch(downloads);
+  const session = await browser.target().createCDPSession();
   try {
-    const written = new Promise((resolve) => {
-      const look = () => { if (fs.existsSync(file)) resolve(); };
-      watcher.on('change', look);
-      look();
-    });
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads,
+      browserContextId: tab.browserContext().id, eventsEnabled: true });
+    let name = null;
+    session.on('Browser.downloadWillBegin', (event) => { name = event.suggestedFilename; });
+    const written = new Promise((resolve, reject) => session.on('Browser.downloadProgress', (event) => {
+      if (event.state === 'completed') resolve();
+      if (event.state === 'canceled') reject(new Error('the browser canceled the download'));
+    }));
     await tab.click('#save-log');
     await driver.bounded(20, 'the saved log', written);
+    same(name, 'midiupdate-log.txt', 'the saved log\'s name');
+    return fs.readFileSync(path.join(downloads, name), 'utf8');
   } finally {
-    watcher.close();
+    await session.detach();
   }
-  return fs.readFileSync(file, 'utf8');
 }
 
 // Tab until `id` has the focus (at most `presses` times).
@@ -276,7 +278,7 @@ const cases = {
     const looks = {};
     const runs = [['accept', device()], ['fail', device('status=fail')]];
     for (const [name, standIn] of runs) {
-      const tab = name === 'accept' ? first : await openPage(standIn, { saves: true });
+      const tab = name === 'accept' ? first : await openPage(standIn);
       same((await runUpdate(tab, 'demo.upd')).text, expected.verdicts[name], `the ${name} verdict box`);
       const shown = await outcome(tab);
       same(shown.verdict, expected.verdicts[name], `the ${name} verdict on the page`);
@@ -312,8 +314,10 @@ const cases = {
         same(await text(tab, 'busy'), 'An update is running, so \'second.upd\' was not opened. Open it once the ' +
           'update has its verdict.', 'the refusal of a second file');
         const asked = new Promise((resolve) => tab.once('dialog', resolve));
+        const gone = new Promise((resolve) => tab.once('close', () => resolve(null)));
         await tab.close({ runBeforeUnload: true });
-        const question = await driver.bounded(20, 'the question before leaving', asked);
+        const question = await driver.bounded(20, 'the question before leaving', Promise.race([asked, gone]));
+        check(question !== null, 'the page closed during the update without asking');
         same(question.type(), 'beforeunload', 'what the browser asked');
         await question.dismiss();
       },
@@ -383,7 +387,7 @@ const cases = {
     for (const size of Object.keys(screens)) {
       if (size !== 'desktop') {
         await tab.browserContext().close();
-        tab = await openPage(device(), { viewport: screens[size] });
+        tab = await openPage(device(), screens[size]);
       }
       await onScreen(tab, size);
     }
@@ -524,7 +528,7 @@ async function main() {
     let tab;
     try {
       tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn,
-        { viewport: name === 'screens' ? screens.desktop : undefined, saves: name === 'outcomes' }));
+        name === 'screens' ? screens.desktop : undefined));
       await driver.bounded(seconds, name, Promise.race([cases[name](tab), policy.violated]));
       check(policy.violations.length === 0, `the content security policy blocked: ${policy.violations.join('; ')}`);
       console.log(`PASS ${name}${standIn.access ? ` (${standIn.access})` : ''} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
