@@ -281,6 +281,8 @@ const cases = {
       const tab = name === 'accept' ? first : await openPage(standIn);
       same((await runUpdate(tab, 'demo.upd')).text, expected.verdicts[name], `the ${name} verdict box`);
       const shown = await outcome(tab);
+      await tab.$eval('#result', (e) => e.scrollIntoView({ block: 'center' }));
+      await tab.screenshot({ path: path.join(shots, `page-outcome-${name}.png`) });
       same(shown.verdict, expected.verdicts[name], `the ${name} verdict on the page`);
       check(shown.live.includes(expected.verdicts[name]), `the live region after ${name}: ${shown.live}`);
       const saved = await savedLog(tab);
