@@ -46,13 +46,12 @@ function note(line) {
   console.log(line);
 }
 
-// Said to assistive technology (the live region), and so to the log.
+// Said to assistive technology through the live region. It is emptied first and filled a frame
+// later: the same text twice is announced twice only if the region changed in between.
 function announce(text) {
   const live = $('live');
-  // The same text twice is announced twice only if the region changes in between.
   live.textContent = '';
   requestAnimationFrame(() => { live.textContent = text; });
-  live.dataset.said = text;
 }
 
 // macOS gives the file's Mac port names their turn (0 Linux and the rest, 1 macOS, 2 Windows).
@@ -369,6 +368,7 @@ async function openFile(file) {
   if (page.running) {
     const refusal = notOpened(file.name);
     $('busy').textContent = refusal;
+    $('busy').hidden = false;
     announce(refusal);
     return;
   }
