@@ -28,10 +28,8 @@ let browser;
 let base;
 let log = [];
 let policy; // the current case's watch on the content security policy
-let downloads; // where the current case's page saves files
 
 async function openPage(standIn, viewport = { width: 548, height: 350 }) {
-  downloads = fs.mkdtempSync(path.join(shots, 'downloads-'));
   const context = await browser.createBrowserContext();
   const tab = await context.newPage();
   await tab.setViewport(viewport);
@@ -124,6 +122,7 @@ async function outcome(tab) {
 
 // The file "Save log" downloads, once the browser says it has written it all.
 async function savedLog(tab) {
+  const downloads = fs.mkdtempSync(path.join(shots, 'downloads-'));
   const session = await browser.target().createCDPSession();
   try {
     await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads,
