@@ -11,10 +11,24 @@
 EM_JS(void, web_page_report, (const char* kind, const char* line, const char* text), {
     Module.page.report(UTF8ToString(kind), UTF8ToString(line), UTF8ToString(text));
 });
+EM_JS(void, web_page_log, (const char* text), { Module.page.log(UTF8ToString(text)); });
 EM_JS(void, web_page_progress, (double fraction), { Module.page.progress(fraction); });
 EM_ASYNC_JS(void, web_page_blocking_message, (const char* text), {
     await Module.page.blockingMessage(UTF8ToString(text));
 });
+
+namespace {
+
+// The log's lines as the page keeps them: UTF-8, as the reports are.
+void PageLogSink(void*, const char* text, std::size_t length) {
+    web_page_log(Cp1252ToUtf8(std::string(text, length)).c_str());
+}
+
+}  // namespace
+
+WebUpdateProgress::WebUpdateProgress() { SetLogSink(&PageLogSink, nullptr); }
+
+WebUpdateProgress::~WebUpdateProgress() { SetLogSink(nullptr, nullptr); }
 
 void WebUpdateProgress::Progress(float fraction) {
     LogMessage("Progress: %f\n", static_cast<double>(fraction));

@@ -15,19 +15,26 @@ const { dialog, press, check, same } = driver;
 const [site, files, expectedFile, shots, ...only] = process.argv.slice(2);
 const expected = JSON.parse(fs.readFileSync(expectedFile, 'utf8'));
 const standinSource = fs.readFileSync(path.join(__dirname, 'standin.js'), 'utf8');
+const axeSource = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 const FAILURE = 'The update failed for the following reason:\n\n';
+// The screens the page is checked on; the phones as a phone's browser lays pages out.
+const screens = {
+  desktop: { width: 1024, height: 768 },
+  phone: { width: 390, height: 844, isMobile: true, hasTouch: true },
+  narrow: { width: 360, height: 740, isMobile: true, hasTouch: true },
+};
 
 let browser;
 let base;
 let log = [];
 let policy; // the current case's watch on the content security policy
 
-// `at`: where the page is served (by default the server every case shares); `lasting`: in the
-// browser's own profile, not a new private one.
-async function openPage(standIn, at = base, lasting = false) {
+// `viewport`: the window's size; `at`: where the page is served (by default the server every case
+// shares); `lasting`: in the browser's own profile, not a new private one.
+async function openPage(standIn, { viewport = { width: 548, height: 350 }, at = base, lasting = false } = {}) {
   const context = lasting ? browser.defaultBrowserContext() : await browser.createBrowserContext();
   const tab = await context.newPage();
-  await tab.setViewport({ width: 548, height: 350 });
+  await tab.setViewport(viewport);
   log = [];
   tab.on('console', (message) => log.push(message.text()));
   tab.on('pageerror', (error) => log.push(`page error: ${error.message}`));
@@ -51,6 +58,148 @@ async function confirmed(tab, name) {
 const runUpdate = (tab, name, options) => driver.runUpdate(tab, path.join(files, name), options);
 
 const device = (behaviour = '', file = '/files/demo.upd') => ({ device: { file, behaviour } });
+const text = (tab, id) => tab.$eval(`#${id}`, (e) => (e.hidden ? '' : e.textContent));
+
+// axe's serious and critical findings on the page as it is now. Its source goes in through the
+// DevTools protocol, as the tests' own scripts do, which the page's policy does not govern.
+async function accessible(tab, when) {
+  if (!await tab.evaluate(() => Boolean(window.axe))) await tab.evaluate(axeSource);
+  const found = await tab.evaluate(async () => (await window.axe.run(document, { resultTypes: ['violations'] }))
+    .violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id} (${v.impact}) at ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+  check(found.length === 0, `axe, ${when}: ${found.join('; ')}`);
+}
+
+// What a person cannot reach on the screen as it is: a page wider than the screen, a control of the
+// page beyond its sides, a control of the open dialog beyond any edge, a button or list too small
+// for a finger.
+async function reachable(tab, when) {
+  const faults = await tab.evaluate(() => {
+    const out = [];
+    // The screen as the page's viewport declares it: a phone's browser zooms out of a page wider
+    // than that, which then fits its (zoomed) window.
+    const { clientWidth: width, clientHeight: height, scrollWidth: wide } = document.documentElement;
+    if (wide > width) out.push(`the page is ${wide} px wide`);
+    if (window.innerWidth > width) out.push(`the browser zoomed out to ${window.innerWidth} px`);
+    const open = document.querySelector('dialog[open]');
+    const controls = (open || document.getElementById('window')).querySelectorAll('button, select, label, input');
+    for (const control of controls) {
+      const r = control.getBoundingClientRect();
+      if (r.width === 0 && r.height === 0) continue;
+      const name = `${control.tagName.toLowerCase()} '${control.id || control.textContent.trim().slice(0, 24)}'`;
+      if (r.left < 0 || r.right > width) out.push(`${name} spans x ${r.left}..${r.right}`);
+      if (open && (r.top < 0 || r.bottom > height)) out.push(`${name} spans y ${r.top}..${r.bottom}`);
+      if (/^(BUTTON|SELECT)$/.test(control.tagName) && r.height < 44) out.push(`${name} is ${r.height} px high`);
+    }
+    return out;
+  });
+  check(faults.length === 0, `on the screen, ${when}: ${faults.join('; ')}`);
+}
+
+// Both checks at one moment of the run.
+async function usable(tab, when) {
+  await accessible(tab, when);
+  await reachable(tab, when);
+}
+
+// How the page ends the run: the look of the result and the bar, its heading, its sentence, what
+// the live region said; the verdict box closed first.
+async function outcome(tab) {
+  await press(tab, 'box', 'ok');
+  await tab.waitForSelector('body[data-state=idle] #result:not([hidden])');
+  await tab.waitForFunction(() => document.getElementById('live').textContent !== '', { polling: 50 });
+  return tab.evaluate(() => {
+    const shown = (id) => document.getElementById(id);
+    return {
+      look: shown('result').className,
+      bar: shown('rows').className,
+      colour: getComputedStyle(shown('result')).backgroundColor,
+      fill: getComputedStyle(shown('fill')).backgroundImage + getComputedStyle(shown('fill')).backgroundColor,
+      heading: shown('result-heading').textContent,
+      verdict: shown('verdict').textContent,
+      live: shown('live').textContent,
+    };
+  });
+}
+
+// The file "Save log" downloads, once the browser says it has written it all.
+async function savedLog(tab) {
+  const downloads = fs.mkdtempSync(path.join(shots, 'downloads-'));
+  const session = await browser.target().createCDPSession();
+  try {
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads,
+      browserContextId: tab.browserContext().id, eventsEnabled: true });
+    let name = null;
+    session.on('Browser.downloadWillBegin', (event) => { name = event.suggestedFilename; });
+    const written = new Promise((resolve, reject) => session.on('Browser.downloadProgress', (event) => {
+      if (event.state === 'completed') resolve();
+      if (event.state === 'canceled') reject(new Error('the browser canceled the download'));
+    }));
+    await tab.click('#save-log');
+    await driver.bounded(20, 'the saved log', written);
+    same(name, 'midiupdate-log.txt', 'the saved log\'s name');
+    return fs.readFileSync(path.join(downloads, name), 'utf8');
+  } finally {
+    await session.detach();
+  }
+}
+
+// Tab until `id` has the focus (at most `presses` times).
+async function tabTo(tab, id, presses = 20) {
+  for (let i = 0; i < presses; i++) {
+    if (await tab.evaluate(() => document.activeElement && document.activeElement.id) === id) return;
+    await tab.keyboard.press('Tab');
+  }
+  check(false, `${id} never had the focus after ${presses} presses of Tab`);
+}
+
+// Opens `name` from the keyboard: Tab to Open..., Enter, the file chooser answered.
+async function openByKeys(tab, name) {
+  // The browser takes the chooser from the page once it has the tests' request to; a script run in
+  // the page after that request (tabTo's) is answered only once the page has it too.
+  const chooser = tab.waitForFileChooser({ timeout: 0 });
+  await tabTo(tab, 'open');
+  await tab.keyboard.press('Enter');
+  await (await chooser).accept([path.join(files, name)]);
+}
+
+// A whole update of the demo on one screen, checked at each moment (axe, reach), with its pictures.
+async function onScreen(tab, size) {
+  await tab.setViewport(screens[size]);
+  await usable(tab, 'before a file');
+  await openFile(tab, 'demo.upd');
+  await dialog(tab, 'confirm');
+  await usable(tab, 'at the confirmation');
+  await tab.screenshot({ path: path.join(shots, `page-${size}-confirm.png`) });
+  await press(tab, 'confirm', 'yes');
+  let box = await dialog(tab, 'box');
+  await usable(tab, 'at the file\'s message');
+  await press(tab, 'box', 'ok');
+  box = await dialog(tab, 'box', box.shown);
+  same(box.caption, 'Important', 'the preparation message');
+  await usable(tab, 'during the update');
+  await tab.screenshot({ path: path.join(shots, `page-${size}-updating.png`) });
+  await tab.$eval('#bar', (e) => e.scrollIntoView({ block: 'center' }));
+  await tab.screenshot({ path: path.join(shots, `page-${size}-running.png`) });
+  while (box.caption === 'Important') {
+    await press(tab, 'box', 'ok');
+    box = await dialog(tab, 'box', box.shown);
+  }
+  same(box.text, expected.verdicts.accept, 'the verdict');
+  await usable(tab, 'at the verdict');
+  await press(tab, 'box', 'ok');
+  await tab.waitForSelector('body[data-state=idle] #result:not([hidden])');
+  await usable(tab, 'after the update');
+  await tab.screenshot({ path: path.join(shots, `page-${size}.png`), fullPage: true });
+}
+
+// MIDI access refused, against MIDI that did not start: each has its own sentence.
+const accessFailures = {
+  refuse: 'The browser did not allow this page to send SysEx',
+  insecure: 'The browser did not allow this page to send SysEx',
+  broken: 'The browser could not start MIDI (InvalidStateError: Platform dependent initialization failed.), so ' +
+    'nothing was sent. Close other programs',
+};
 
 // What the page's program says of a file of the files folder (the JSON of mu_describe).
 const describeFile = (tab, name) => tab.evaluate(async (url) => {
@@ -136,8 +285,139 @@ const cases = {
       'the verdict');
   },
 
+  // While the device says nothing the run cannot tell how far it is: the bar sweeps, with no number.
   async silent(tab) {
-    same((await runUpdate(tab, 'one.upd')).text, expected.verdicts.silent, 'the verdict');
+    const run = runUpdate(tab, 'one.upd');
+    await tab.waitForSelector('#bar.indeterminate');
+    same(await tab.$eval('#bar', (e) => e.getAttribute('aria-valuenow')), null, 'the sweeping bar\'s value');
+    same(await tab.$eval('#fill', (e) => getComputedStyle(e).animationName), 'sweep', 'the sweeping bar\'s animation');
+    await usable(tab, 'while the bar sweeps');
+    same((await run).text, expected.verdicts.silent, 'the verdict');
+    const shown = await outcome(tab);
+    same(shown.look, 'outcome-check', 'the look of a verdict the device did not confirm');
+  },
+
+  // A successful and a failed update end differently: the look, the bar, the heading; the whole
+  // verdict, on the page and in the live region; "Save log" saves that run's log.
+  async outcomes(first) {
+    const looks = {};
+    const runs = [['accept', device()], ['fail', device('status=fail')]];
+    for (const [name, standIn] of runs) {
+      const tab = name === 'accept' ? first : await openPage(standIn);
+      same((await runUpdate(tab, 'demo.upd')).text, expected.verdicts[name], `the ${name} verdict box`);
+      const shown = await outcome(tab);
+      await tab.$eval('#result', (e) => e.scrollIntoView({ block: 'center' }));
+      await tab.screenshot({ path: path.join(shots, `page-outcome-${name}.png`) });
+      same(shown.verdict, expected.verdicts[name], `the ${name} verdict on the page`);
+      check(shown.live.includes(expected.verdicts[name]), `the live region after ${name}: ${shown.live}`);
+      const saved = await savedLog(tab);
+      for (const line of ['File: demo.upd', 'Product name:   Demo Synth', 'MIDI output \'Demo Synth\'',
+        `Completed: ${expected.verdicts[name].split('\n')[0]}`]) {
+        check(saved.includes(line), `the saved log of ${name} has no '${line}':\n${saved}`);
+      }
+      looks[name] = shown;
+      if (tab !== first) await tab.browserContext().close();
+    }
+    for (const part of ['look', 'bar', 'colour', 'fill', 'heading']) {
+      check(looks.accept[part] !== looks.fail[part], `success and failure have the same ${part}: ${looks.fail[part]}`);
+    }
+    same(looks.fail.look, 'outcome-failed', 'the look of the failed update');
+  },
+
+  // During the update nothing starts another: the controls are off and say why, a dropped file is
+  // refused with a sentence, and leaving asks first. After it, leaving does not ask.
+  async leaving(tab) {
+    await runUpdate(tab, 'demo.upd', {
+      during: async () => {
+        same(await tab.$eval('#open', (e) => e.disabled), true, 'Open... during the update');
+        same(await tab.$eval('#virtual', (e) => e.disabled), true, 'the virtual device during the update');
+        check((await text(tab, 'busy')).startsWith('An update is running'), 'no note says why the controls are off');
+        await tab.evaluate(() => {
+          const dropped = new DataTransfer();
+          dropped.items.add(new File(['not used'], 'second.upd'));
+          document.getElementById('window').dispatchEvent(new DragEvent('drop', { dataTransfer: dropped,
+            bubbles: true, cancelable: true }));
+        });
+        same(await text(tab, 'busy'), 'An update is running, so \'second.upd\' was not opened. Open it once the ' +
+          'update has its verdict.', 'the refusal of a second file');
+        const asked = new Promise((resolve) => tab.once('dialog', resolve));
+        const gone = new Promise((resolve) => tab.once('close', () => resolve(null)));
+        await tab.close({ runBeforeUnload: true });
+        const question = await driver.bounded(20, 'the question before leaving', Promise.race([asked, gone]));
+        check(question !== null, 'the page closed during the update without asking');
+        same(question.type(), 'beforeunload', 'what the browser asked');
+        await question.dismiss();
+      },
+    });
+    await outcome(tab);
+    same(await tab.$eval('#open', (e) => e.disabled), false, 'Open... after the update');
+    const closed = new Promise((resolve) => tab.once('close', () => resolve('closed')));
+    const asked = new Promise((resolve) => tab.once('dialog', (d) => { d.accept(); resolve('asked'); }));
+    await tab.close({ runBeforeUnload: true });
+    same(await Promise.race([closed, asked]), 'closed', 'leaving after the update');
+  },
+
+  // The keyboard alone, with Escape on each dialog: Escape closes or cancels, never starts the update.
+  async keyboard(tab) {
+    await openByKeys(tab, 'demo.upd');
+    await dialog(tab, 'confirm');
+    await tab.keyboard.press('Escape');
+    await tab.waitForSelector('body[data-state=idle]');
+    same((await record(tab)).requests, 0, 'MIDI access asked for after Escape on the confirmation');
+
+    await openByKeys(tab, 'demo-1.syx');
+    await dialog(tab, 'confirm', 1);
+    await tab.keyboard.press('Enter');
+    await dialog(tab, 'choose');
+    same(await tab.evaluate(() => document.activeElement.id), 'ports', 'the focus in the port choice');
+    await tab.keyboard.press('Escape');
+    let box = await dialog(tab, 'box');
+    same(box.text, `${FAILURE}Update canceled`, 'Escape on the port choice');
+    await tab.keyboard.press('Escape');
+    await tab.waitForSelector('body[data-state=idle]');
+
+    await openByKeys(tab, 'demo.upd');
+    await dialog(tab, 'confirm', 2);
+    await tab.keyboard.press('Enter');
+    box = await dialog(tab, 'box', box.shown);
+    same(box.caption, 'Important message about update', 'the file\'s message');
+    await tab.keyboard.press('Escape');
+    box = await dialog(tab, 'box', box.shown);
+    same(box.text, `${FAILURE}Update canceled`, 'Escape on the file\'s message');
+    same((await record(tab)).sends.length, 0, 'messages sent after Escape on the file\'s message');
+    await tab.keyboard.press('Escape');
+    await tab.waitForSelector('body[data-state=idle]');
+
+    await openByKeys(tab, 'demo.upd');
+    await dialog(tab, 'confirm', 3);
+    await tab.keyboard.press('Enter');
+    box = await dialog(tab, 'box', box.shown);
+    await tab.keyboard.press('Enter');
+    box = await dialog(tab, 'box', box.shown);
+    same(box.caption, 'Important', 'the preparation message');
+    await tab.keyboard.press('Escape');
+    box = await dialog(tab, 'box', box.shown);
+    same(box.caption, 'Important', 'the preparation message after Escape');
+    while (box.caption === 'Important') {
+      await tab.keyboard.press('Enter');
+      box = await dialog(tab, 'box', box.shown);
+    }
+    same(box.text, expected.verdicts.accept, 'the verdict');
+    await tab.keyboard.press('Escape');
+    await tab.waitForSelector('body[data-state=idle] #result:not([hidden])');
+    await tabTo(tab, 'save-log');
+    await tab.waitForFunction((said) => document.getElementById('live').textContent.includes(said), { polling: 50 },
+      expected.verdicts.accept);
+  },
+
+  async screens(tab) {
+    for (const size of Object.keys(screens)) {
+      if (size !== 'desktop') {
+        await tab.browserContext().close();
+        tab = await openPage(device(), { viewport: screens[size] });
+      }
+      await onScreen(tab, size);
+    }
   },
 
   async raw(tab) {
@@ -167,7 +447,8 @@ const cases = {
   async refused(tab) {
     await confirmed(tab, 'demo.upd');
     const box = await dialog(tab, 'box');
-    check(box.text.startsWith(`${FAILURE}The browser did not allow this page to send SysEx`), `the box: ${box.text}`);
+    const access = (await tab.evaluate(() => window.__standIn.access));
+    check(box.text.startsWith(`${FAILURE}${accessFailures[access]}`), `the box: ${box.text}`);
     same((await record(tab)).sends.length, 0, 'messages sent');
   },
 
@@ -184,11 +465,10 @@ const cases = {
       'the virtual device\'s verdict');
   },
 
+  // Said before the file's message: the person learns it before being asked anything more.
   async noPort(tab) {
     await confirmed(tab, 'demo.upd');
-    await dialog(tab, 'box');
-    await press(tab, 'box', 'ok');
-    const box = await dialog(tab, 'box', 1);
+    const box = await dialog(tab, 'box');
     check(box.text.startsWith(`${FAILURE}No MIDI output port matches 'Demo Synth' or 'Demo Synth MIDI 1'.`),
       `the box: ${box.text}`);
     same((await record(tab)).sends.length, 0, 'messages sent');
@@ -302,6 +582,8 @@ const plan = [
   ['raw', { ...device('', '/files/demo-1.syx'), wakeLock: 'refuse' }, 60],
   ['canceled', device('', '/files/demo-1.syx'), 30],
   ['refused', { access: 'refuse' }, 30],
+  ['refused', { access: 'insecure' }, 30],
+  ['refused', { access: 'broken' }, 30],
   ['noWebMidi', { access: 'none', wakeLock: 'none' }, 30],
   ['noPort', device('', null), 30],
   ['pacing', device('', '/files/bench.upd'), 90],
@@ -311,6 +593,10 @@ const plan = [
   // On a server of its own, which it stops; no Web MIDI: the page's own virtual device.
   ['offline', { access: 'none', wakeLock: 'none' }, 60, { ownServer: true }],
   ['installable', {}, 30, { lasting: true }],
+  ['outcomes', device(), 120],
+  ['leaving', device(), 60],
+  ['keyboard', device(), 90],
+  ['screens', device(), 180],
 ];
 
 async function main() {
@@ -331,15 +617,17 @@ async function main() {
           return new Promise((resolve) => own.server.close(resolve));
         };
       }
-      tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn, own ? own.base : base, lasting));
+      tab = await driver.bounded(30, `${name}: loading the page`, openPage(standIn, {
+        viewport: name === 'screens' ? screens.desktop : undefined, at: own ? own.base : base, lasting }));
       await driver.bounded(seconds, name, Promise.race([cases[name](tab, own), policy.violated]));
       check(policy.violations.length === 0, `the content security policy blocked: ${policy.violations.join('; ')}`);
-      console.log(`PASS ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
+      console.log(`PASS ${name}${standIn.access ? ` (${standIn.access})` : ''} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
     } catch (error) {
       failed.push(name);
       console.log(`FAIL ${name}: ${error.message}\n  the page's log:\n    ${log.slice(-40).join('\n    ')}`);
     }
     if (tab) await (lasting ? tab.close() : tab.browserContext().close()).catch(() => {});
+    for (const context of browser.browserContexts()) if (context !== browser.defaultBrowserContext()) await context.close().catch(() => {});
     if (own && own.server.listening) await own.stop();
   }
   await browser.close();

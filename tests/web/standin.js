@@ -2,7 +2,8 @@
 // virtual device (virtualmidi.js) plays the instrument, beside a through port that the page must
 // pass over; SysEx is granted or refused as the test says; every message the browser took is
 // recorded with its time. Configured by window.__standIn:
-//   access: 'grant' (default), 'refuse', or 'none' (a browser without Web MIDI);
+//   access: 'grant' (default), 'refuse' (the person said no), 'insecure' (the browser's SecurityError),
+//     'broken' (allowed, but the browser's MIDI does not start), or 'none' (a browser without Web MIDI);
 //   device: { file: URL of the file the device checks against (none: it takes any SysEx),
 //             behaviour: as send --virtual takes it };
 //   wakeLock: 'grant' (default), 'refuse', or 'none' (a browser without screen wake locks).
@@ -90,6 +91,12 @@
     record.requests++;
     if (config.access === 'refuse' || !(options && options.sysex)) {
       return Promise.reject(new DOMException('Permission to use SysEx was denied.', 'NotAllowedError'));
+    }
+    if (config.access === 'insecure') {
+      return Promise.reject(new DOMException('Web MIDI is not allowed in this document.', 'SecurityError'));
+    }
+    if (config.access === 'broken') {
+      return Promise.reject(new DOMException('Platform dependent initialization failed.', 'InvalidStateError'));
     }
     opened = opened || open();
     return opened;

@@ -11,14 +11,48 @@ const NOT_SECURE = 'Browsers give Web MIDI only to pages served over HTTPS or fr
 const REFUSED = 'The browser did not allow this page to send SysEx to MIDI devices, so nothing was sent. ' +
   'Allow MIDI device access (with SysEx) for this page in the browser\'s site settings, then try again.';
 
+// Any other refusal of MIDI access: the permission is there, but the browser's MIDI did not start.
+const notStarted = (error) => `The browser could not start MIDI (${error.name}: ${error.message}), so nothing ` +
+  'was sent. Close other programs that use the instrument\'s MIDI port, disconnect and reconnect the ' +
+  'instrument, or restart the browser, then try again.';
+const BUSY = 'An update is running: opening another file and the virtual device wait until it has its verdict. ' +
+  'Keep this page open and the instrument connected.';
+const notOpened = (name) => `An update is running, so '${name}' was not opened. Open it once the update has ` +
+  'its verdict.';
+// How each verdict looks (the verdict's number, UpdateVerdict; -1 a run that failed): updated; sent
+// but not confirmed by the device; failed.
+const OUTCOMES = {
+  ok: 'Updated',
+  check: 'Sent: check the instrument',
+  failed: 'Update failed',
+};
+const outcomeOf = (verdict) => {
+  if (verdict === 0) return 'ok';
+  return verdict >= 1 && verdict <= 3 ? 'check' : 'failed';
+};
+
 const $ = (id) => document.getElementById(id);
 const page = {
   core: null,      // the WebAssembly module, once loaded
   running: false,  // one update at a time; files dropped meanwhile are refused
   title: 'MIDI Updater',
-  animation: null,
-  position: 0,
+  log: [],         // the diagnostic log of the last run, for "Save log"
+  verdict: '',     // the text of the last run's verdict or failure
 };
+
+// A line of the run's log, also on the console.
+function note(line) {
+  page.log.push(line);
+  console.log(line);
+}
+
+// Said to assistive technology through the live region. It is emptied first and filled a frame
+// later: the same text twice is announced twice only if the region changed in between.
+function announce(text) {
+  const live = $('live');
+  live.textContent = '';
+  requestAnimationFrame(() => { live.textContent = text; });
+}
 
 // macOS gives the file's Mac port names their turn (0 Linux and the rest, 1 macOS, 2 Windows).
 function platform() {
@@ -49,11 +83,14 @@ function call(name, types, args) {
   return JSON.parse(page.core.ccall(name, 'string', types, args));
 }
 
-// A dialog that resolves with the button pressed (its value), or '' when closed otherwise.
-function dialog(id, caption, text) {
+// A dialog that resolves with the button pressed (its value), or '' when closed otherwise (Escape:
+// never a confirmation). `cancel` shows the box's Cancel button.
+function dialog(id, caption, text, { cancel = false } = {}) {
   const element = $(id);
   if (caption !== undefined) element.querySelector('.caption').textContent = caption;
   if (text !== undefined) element.querySelector('.text').textContent = text;
+  const cancelButton = element.querySelector('button.cancel');
+  if (cancelButton) cancelButton.hidden = !cancel;
   return new Promise((resolve) => {
     element.addEventListener('close', () => resolve(element.returnValue), { once: true });
     element.returnValue = '';
@@ -66,42 +103,68 @@ function dialog(id, caption, text) {
 const inform = (text, caption = page.title) => dialog('box', caption, text);
 const fail = (reason) => inform(page.core.ccall('mu_failure', 'string', ['string'], [reason]));
 
-// The window's progress bar: a fraction, or the busy animation (3 further every 40 ms, back to 0
-// above 100) until the next fraction.
+// The progress bar: a fraction, or, while the run cannot say how far it is, a sweep without a
+// number until the next fraction.
 function setBar(position) {
+  $('bar').classList.remove('indeterminate');
   $('fill').style.width = `${position}%`;
   $('bar').setAttribute('aria-valuenow', String(position));
 }
-function stopAnimation() {
-  if (page.animation) clearInterval(page.animation);
-  page.animation = null;
+function sweepBar() {
+  $('bar').classList.add('indeterminate');
+  $('bar').removeAttribute('aria-valuenow');
 }
 const reporter = {
   progress(fraction) {
-    stopAnimation();
     const position = Math.trunc(Math.fround(Math.fround(fraction) * 100));
     if (position >= 0) setBar(Math.min(100, position));
   },
   report(kind, line, text) {
     if (kind === 'indeterminate') {
-      if (!page.animation) {
-        page.animation = setInterval(() => {
-          page.position = page.position + 3 > 100 ? 0 : page.position + 3;
-          setBar(page.position);
-        }, 40);
-      }
+      sweepBar();
     } else if (kind === 'status') {
       $('status').textContent = line;
+      announce(line.trim());
     } else if (kind === 'completed') {
       $('status').textContent = line;
       $('status').dataset.verdict = text;
+      page.verdict = text;
       inform(text);
     } else if (kind === 'failed') {
+      page.verdict = text;
       inform(text);
     }
   },
-  blockingMessage(text) { return dialog('box', 'Important', text); },
+  // The preparation message holds the run until OK: Escape does not let it go on.
+  async blockingMessage(text) {
+    while (await dialog('box', 'Important', text) !== 'ok') { /* shown again */ }
+  },
+  log(line) { page.log.push(line.replace(/\n$/, '')); },
 };
+
+// The page's summary of what is about to happen: rows of [label, value].
+function showSummary(list, rows) {
+  list.replaceChildren(...rows.flatMap(([label, value]) => {
+    const term = document.createElement('dt');
+    const detail = document.createElement('dd');
+    term.textContent = label;
+    detail.textContent = value;
+    return [term, detail];
+  }));
+  list.hidden = rows.length === 0;
+}
+function sizeText(bytes) {
+  const grouped = bytes.toLocaleString('en-US');
+  if (bytes < 1024) return `${grouped} bytes`;
+  const unit = bytes < 1048576 ? ['KB', 1024] : ['MB', 1048576];
+  return `${(bytes / unit[1]).toFixed(1)} ${unit[0]} (${grouped} bytes)`;
+}
+function fileRows(file, info) {
+  const rows = [['File', file.name], ['Product', info.product], ['Version', info.version],
+    ['Size', sizeText(file.size)]];
+  if (info.duration) rows.push(['Takes', info.duration]);
+  return rows;
+}
 
 function describe(bytes) {
   const info = withBytes(bytes, (pointer, length) => call('mu_describe', ['number', 'number', 'number'],
@@ -135,8 +198,8 @@ async function midiAccess() {
   try {
     return await navigator.requestMIDIAccess({ sysex: true });
   } catch (error) {
-    console.warn(`requestMIDIAccess: ${error.name}: ${error.message}`);
-    await fail(REFUSED);
+    note(`requestMIDIAccess: ${error.name}: ${error.message}`);
+    await fail(error.name === 'NotAllowedError' || error.name === 'SecurityError' ? REFUSED : notStarted(error));
     return null;
   }
 }
@@ -207,9 +270,52 @@ function holdScreen() {
   };
 }
 
-// As the window starts an update: port choice, the file's message, then the run, which reports
-// through `reporter` until its verdict.
-async function start(bytes, info) {
+// Asks before the page goes (a reload, the tab closed) while an update runs: leaving stops it
+// halfway.
+function holdPage(event) {
+  event.preventDefault();
+  event.returnValue = '';
+}
+
+// While a run lasts: what would start another is off, and the page says why.
+function setRunning(running) {
+  $('open').disabled = running;
+  $('virtual').disabled = running;
+  $('busy').textContent = BUSY;
+  $('busy').hidden = !running;
+  if (running) window.addEventListener('beforeunload', holdPage);
+  else window.removeEventListener('beforeunload', holdPage);
+}
+
+// The verdict as the page shows it once the run is over: its look, its heading, the whole sentence.
+function showOutcome(verdict) {
+  const outcome = outcomeOf(verdict);
+  for (const element of [$('result'), $('rows')]) {
+    element.classList.remove('outcome-ok', 'outcome-check', 'outcome-failed');
+    element.classList.add(`outcome-${outcome}`);
+  }
+  if (outcome === 'failed') $('bar').setAttribute('aria-valuetext', OUTCOMES.failed);
+  $('result-heading').textContent = OUTCOMES[outcome];
+  $('verdict').textContent = page.verdict;
+  $('result').hidden = false;
+  announce(`${OUTCOMES[outcome]}. ${page.verdict}`);
+}
+
+function saveLog() {
+  const blob = new Blob([`${page.log.join('\n')}\n`], { type: 'text/plain' });
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = 'midiupdate-log.txt';
+  document.body.appendChild(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
+
+// As the window starts an update: port choice, the ports it will use (or that none matches, before
+// anything else is asked), the file's message, then the run, which reports through `reporter`
+// until its verdict.
+async function start(bytes, info, file) {
   const virtual = $('virtual').checked;
   const access = virtual ? await virtualAccess(bytes) : await midiAccess();
   if (!access) return;
@@ -219,46 +325,77 @@ async function start(bytes, info) {
     chosen = await choosePort();
     if (chosen === null) return;
   }
-  if (info.important) await dialog('box', 'Important message about update', info.important);
   const found = withBytes(bytes, (pointer, length) => call('mu_find_ports',
     ['number', 'number', 'number', 'string'], [pointer, length, platform(), chosen]));
   if (found.problem) {
+    note(found.problem);
     await fail(found.problem);
     return;
   }
-  console.log(`MIDI output '${found.output}', input '${found.input || '(none)'}'`);
+  note(`MIDI output '${found.output}', input '${found.input || '(none)'}'`);
+  showSummary($('summary'), [...fileRows(file, info), ['Output port', found.output],
+    ['Input port', found.input || 'none: the instrument\'s answers are not read']]);
+  if (info.important && await dialog('box', 'Important message about update', info.important,
+    { cancel: true }) !== 'ok') {
+    note('Update canceled at the file\'s message');
+    await fail('Update canceled');
+    return;
+  }
   $('rows').hidden = false;
+  $('rows').classList.remove('outcome-ok', 'outcome-check', 'outcome-failed');
+  $('bar').removeAttribute('aria-valuetext');
   setBar(0);
   delete $('status').dataset.verdict;
   $('status').textContent = '';
+  page.verdict = '';
+  setRunning(true);
+  announce('The update has started.');
   const letScreenGo = holdScreen();
+  let verdict = -1;
   try {
-    await withBytes(bytes, (pointer, length) => page.core.ccall('mu_run', 'number',
+    verdict = await withBytes(bytes, (pointer, length) => page.core.ccall('mu_run', 'number',
       ['number', 'number', 'number', 'string'], [pointer, length, platform(), chosen], { async: true }));
   } finally {
     letScreenGo();
+    setRunning(false);
+    showOutcome(verdict);
   }
-  if (virtual) console.log(`The virtual device's report:\n${access.report()}`);
+  if (virtual) note(`The virtual device's report:\n${access.report()}`);
 }
 
 async function openFile(file) {
-  if (page.running || !page.core) return;
+  if (!page.core) return;
+  if (page.running) {
+    const refusal = notOpened(file.name);
+    $('busy').textContent = refusal;
+    $('busy').hidden = false;
+    announce(refusal);
+    return;
+  }
   page.running = true;
   document.body.dataset.state = 'running';
+  $('open').disabled = true;
+  $('virtual').disabled = true;
   try {
     const bytes = new Uint8Array(await file.arrayBuffer());
     const info = describe(bytes);
     if (!info.ok) {
       await inform(info.failure);
-    } else if (await dialog('confirm', info.title, info.confirm) === 'yes') {
-      await start(bytes, info);
+    } else {
+      page.log = [`MIDI Updater page, ${new Date().toISOString()}`, `Browser: ${navigator.userAgent}`,
+        `File: ${file.name} (${file.size} bytes)`];
+      $('result').hidden = true;
+      $('waiting').hidden = true;
+      showSummary($('summary'), fileRows(file, info));
+      showSummary($('confirm').querySelector('.summary'), fileRows(file, info));
+      if (await dialog('confirm', info.title, info.confirm) === 'yes') await start(bytes, info, file);
     }
   } catch (error) {
     console.error(error);
     await fail(String(error.message || error));
   } finally {
-    stopAnimation();
     page.running = false;
+    setRunning(false);
     document.body.dataset.state = 'idle';
   }
 }
@@ -269,6 +406,7 @@ function wire() {
     if ($('file').files.length) openFile($('file').files[0]);
     $('file').value = '';
   });
+  $('save-log').addEventListener('click', saveLog);
   const zone = $('window');
   zone.addEventListener('dragover', (event) => {
     event.preventDefault();
@@ -288,7 +426,7 @@ function wire() {
 }
 
 wire();
-MidiUpdateModule({ print: (line) => console.log(line), printErr: (line) => console.warn(line) }).then((core) => {
+MidiUpdateModule({ print: note, printErr: (line) => { page.log.push(line); console.warn(line); } }).then((core) => {
   page.core = core;
   core.page = reporter;
   document.body.dataset.state = 'idle';
