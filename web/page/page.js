@@ -19,16 +19,17 @@ const BUSY = 'An update is running: opening another file and the virtual device 
   'Keep this page open and the instrument connected.';
 const notOpened = (name) => `An update is running, so '${name}' was not opened. Open it once the update has ` +
   'its verdict.';
-// How each verdict looks (the verdict's number, UpdateVerdict; -1 a run that failed): updated; sent
-// but not confirmed by the device; failed.
+// How each verdict looks (the verdict's number, UpdateVerdict; -1 a run that failed): updated (the
+// device accepted, or reports the file's version, or for a file without one its own, as the command
+// line's exit status counts it); sent but not confirmed by the device; failed.
 const OUTCOMES = {
   ok: 'Updated',
   check: 'Sent: check the instrument',
   failed: 'Update failed',
 };
 const outcomeOf = (verdict) => {
-  if (verdict === 0) return 'ok';
-  return verdict >= 1 && verdict <= 3 ? 'check' : 'failed';
+  if (verdict === 0 || verdict === 3) return 'ok';
+  return verdict === 1 || verdict === 2 ? 'check' : 'failed';
 };
 
 const $ = (id) => document.getElementById(id);
