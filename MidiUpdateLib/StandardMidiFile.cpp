@@ -100,19 +100,15 @@ std::uint32_t ReadNumber(Cursor& in) {
     throw ParseError(kLongNumber);
 }
 
-struct TickedSysEx {
-    std::uint64_t tick;
-    std::vector<std::uint8_t> bytes;
-};
-
 struct TempoChange {
     std::uint64_t tick;
     std::uint32_t usPerQuarter;
 };
 
-// Everything the tracks hold, in file order, before times are known.
+// Everything the tracks hold, in file order, before times are known: each message's timeUs holds
+// its tick until the tempo map is complete (converting in place keeps one copy of the messages).
 struct TrackEvents {
-    std::vector<TickedSysEx> messages;
+    std::vector<TimedSysEx> messages;
     std::vector<TempoChange> tempos;
     std::uint64_t lastTick = 0;
     std::uint32_t events = 0;
@@ -158,7 +154,7 @@ void ReadTrack(Cursor in, TrackEvents& events, MidiFileContent& content) {
             if (status == kSysExStart) {
                 if (splitOpen) throw ParseError(kSplitBroken);
                 // The file leaves out the F0 that starts the message.
-                TickedSysEx message{tick, {kSysExStart}};
+                TimedSysEx message{{kSysExStart}, tick};
                 message.bytes.insert(message.bytes.end(), bytes, bytes + length);
                 events.messages.push_back(std::move(message));
                 splitOpen = !endsMessage;
@@ -169,7 +165,7 @@ void ReadTrack(Cursor in, TrackEvents& events, MidiFileContent& content) {
             } else if (length > 0) {
                 // An escape: bytes sent as they stand (real-time messages, a message of the
                 // file's own making).
-                events.messages.push_back({tick, std::vector<std::uint8_t>(bytes, bytes + length)});
+                events.messages.push_back({std::vector<std::uint8_t>(bytes, bytes + length), tick});
             }
         } else if (status == kMeta) {
             runningStatus = 0;
@@ -263,7 +259,8 @@ void ReadDivision(std::uint16_t division, MidiFileContent& content) {
     }
     // The high byte is minus the frames per second, the low byte the ticks per frame.
     const int frames = 256 - (division >> 8);
-    if (frames != 24 && frames != 25 && frames != 29 && frames != 30) throw ParseError(FormatString(kSmpteRate, -frames));
+    if (frames != 24 && frames != 25 && frames != 29 && frames != 30)
+        throw ParseError(FormatString(kSmpteRate, -frames));
     if ((division & 0xFF) == 0) throw ParseError(kDivisionZero);
     content.smpteFrames = static_cast<std::uint8_t>(frames);
     content.ticksPerFrame = static_cast<std::uint8_t>(division & 0xFF);
@@ -319,11 +316,10 @@ MidiFileContent ReadStandardMidiFile(const std::uint8_t* data, std::size_t size)
     // Tracks were read one after the other: a stable sort by tick merges them with equal ticks
     // in file order, track by track.
     std::stable_sort(events.messages.begin(), events.messages.end(),
-                     [](const TickedSysEx& a, const TickedSysEx& b) { return a.tick < b.tick; });
+                     [](const TimedSysEx& a, const TimedSysEx& b) { return a.timeUs < b.timeUs; });
     const Timeline timeline(content, std::move(events.tempos));
-    content.messages.reserve(events.messages.size());
-    for (TickedSysEx& message : events.messages)
-        content.messages.push_back({std::move(message.bytes), timeline.TimeUs(message.tick)});
+    for (TimedSysEx& message : events.messages) message.timeUs = timeline.TimeUs(message.timeUs);
+    content.messages = std::move(events.messages);
     content.durationUs = timeline.TimeUs(events.lastTick);
     return content;
 }

@@ -41,6 +41,6 @@ struct MidiFileContent {
 bool LooksLikeStandardMidiFile(const std::uint8_t* data, std::size_t size);
 
 // Reads a whole file. Completes or throws ParseError (Update.h) with the sentence for the user;
-// nothing in the file can make it read out of bounds, allocate more than the file's size in
-// messages, or wrap a count or a time.
+// nothing in the file can make it read out of bounds, give messages of more bytes than the file
+// holds, or wrap a count or a time.
 MidiFileContent ReadStandardMidiFile(const std::uint8_t* data, std::size_t size);

@@ -30,7 +30,8 @@ public:
     }
     TrackBytes& Tempo(std::uint32_t delta, std::uint32_t usPerQuarter) {
         return Meta(delta, 0x51,
-                    {static_cast<std::uint8_t>(usPerQuarter >> 16), static_cast<std::uint8_t>((usPerQuarter >> 8) & 0xFF),
+                    {static_cast<std::uint8_t>(usPerQuarter >> 16),
+                     static_cast<std::uint8_t>((usPerQuarter >> 8) & 0xFF),
                      static_cast<std::uint8_t>(usPerQuarter & 0xFF)});
     }
     TrackBytes& End(std::uint32_t delta = 0) { return Meta(delta, 0x2F, {}); }
@@ -43,7 +44,9 @@ public:
     MidiBytes bytes;
 
 private:
-    TrackBytes& Counted(const MidiBytes& data) { return Raw(VarLen(static_cast<std::uint32_t>(data.size()))).Raw(data); }
+    TrackBytes& Counted(const MidiBytes& data) {
+        return Raw(VarLen(static_cast<std::uint32_t>(data.size()))).Raw(data);
+    }
 };
 
 inline void AppendU32(MidiBytes& out, std::uint32_t value) {

@@ -244,7 +244,9 @@ std::vector<ContentCase> RunningStatusCases() {
          {{{0xF0, 0x01, kEnd}, 0}}, 0, 3, 1},
         // Every track starts without running status: the second states its own.
         {"EachTrackStartsAfresh",
-         MidiFile(1, 96, {TrackBytes().Event(0, {0x90, 0x3C, 0x40}), TrackBytes().Event(0, {0x91, 0x3C, 0x40}).Event(0, {0x3E, 0x40})}),
+         MidiFile(1, 96,
+                  {TrackBytes().Event(0, {0x90, 0x3C, 0x40}),
+                   TrackBytes().Event(0, {0x91, 0x3C, 0x40}).Event(0, {0x3E, 0x40})}),
          {}, 0, 3, 0},
     };
 }
@@ -322,8 +324,8 @@ std::vector<DamageCase> DamageCases() {
          kSplitBroken},
         {"SplitBrokenBySysEx", OneTrack(TrackBytes().SysEx(0, {0x01}).SysEx(0, {0x02, kEnd})), kSplitBroken},
         {"DataByteFirst", OneTrack(TrackBytes().Event(0, {0x3C, 0x40})), kNoStatus},
-        {"RunningStatusAfterSysEx", OneTrack(TrackBytes().Event(0, {0x90, 0x3C, 0x40}).SysEx(0, {kEnd}).Event(0, {0x3C, 0x00})),
-         kNoStatus},
+        {"RunningStatusAfterSysEx",
+         OneTrack(TrackBytes().Event(0, {0x90, 0x3C, 0x40}).SysEx(0, {kEnd}).Event(0, {0x3C, 0x00})), kNoStatus},
         {"RunningStatusAfterMeta",
          OneTrack(TrackBytes().Event(0, {0x90, 0x3C, 0x40}).Meta(0, 0x01, {}).Event(0, {0x3C, 0x00})), kNoStatus},
         {"RunningStatusAcrossTracks",
@@ -382,16 +384,19 @@ TEST(DamagedMidiFile, EventCountIsCapped) {
 
 // Refused by its size before a byte is read: the bytes here would otherwise fail as a bad header.
 TEST(DamagedMidiFile, TooLargeIsRefusedFirst) {
-    if (sizeof(std::size_t) <= 4) GTEST_SKIP() << "a size over 4 GiB cannot be passed";
-    const MidiBytes start = {'M', 'T', 'h', 'd', 0, 0, 0, 5};
-    const std::uint64_t size = kMaxUpdateFileSize + 1;
-    try {
-        ReadStandardMidiFile(start.data(), static_cast<std::size_t>(size));
-        FAIL() << "read a file over 4 GiB";
-    } catch (const ParseError& error) {
-        EXPECT_STREQ(error.what(),
-                     "The file is too large: an update file or SysEx file holds at most 4294967295 bytes (4 GiB less "
-                     "one byte).");
+    if constexpr (sizeof(std::size_t) <= 4) {
+        GTEST_SKIP() << "a size over 4 GiB cannot be passed";
+    } else {
+        const MidiBytes start = {'M', 'T', 'h', 'd', 0, 0, 0, 5};
+        const std::uint64_t size = kMaxUpdateFileSize + 1;
+        try {
+            ReadStandardMidiFile(start.data(), static_cast<std::size_t>(size));
+            FAIL() << "read a file over 4 GiB";
+        } catch (const ParseError& error) {
+            EXPECT_STREQ(error.what(),
+                         "The file is too large: an update file or SysEx file holds at most 4294967295 bytes (4 GiB "
+                         "less one byte).");
+        }
     }
 }
 
