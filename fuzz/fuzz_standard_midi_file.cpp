@@ -1,7 +1,7 @@
 // Reading a Standard MIDI File from arbitrary bytes. A read either throws one of the reader's
 // sentences or gives messages in time order, none later than the file's duration, that together
 // hold no more bytes than the file, and counts within the cap; a chunk of an unknown kind added
-// at the end changes nothing.
+// at the end changes nothing, and the file cut short by one byte is refused as truncated.
 
 #include <cstdint>
 #include <cstring>
@@ -69,5 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(Read(longer, again, error));
     FUZZ_REQUIRE(SameContent(content, again));
     FUZZ_REQUIRE(again.skippedChunks == content.skippedChunks + 1);
+
+    const std::vector<std::uint8_t> shorter(data, data + size - 1);
+    FUZZ_REQUIRE(!Read(shorter, again, error));
+    FUZZ_REQUIRE(error ==
+                 "MIDI file was truncated (a chunk runs past the end of the file). Did it download correctly?");
     return 0;
 }
