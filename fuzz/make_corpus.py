@@ -129,9 +129,59 @@ def chunking():
         write('chunking', name, struct.pack('<ii', ideal, maximum) + data)
 
 
+def varlen(value):
+    out = [value & 0x7F]
+    value >>= 7
+    while value:
+        out.insert(0, 0x80 | (value & 0x7F))
+        value >>= 7
+    return bytes(out)
+
+
+def smf_chunk(kind, body, length=None):
+    return kind + struct.pack('>I', len(body) if length is None else length) + body
+
+
+def smf(fmt, division, tracks, declared=None):
+    header = struct.pack('>HHH', fmt, len(tracks) if declared is None else declared, division)
+    return smf_chunk(b'MThd', header) + b''.join(smf_chunk(b'MTrk', t) for t in tracks)
+
+
+def standard_midi_file():
+    def sysex(delta, data):
+        return varlen(delta) + b'\xf0' + varlen(len(data)) + data
+
+    def escape(delta, data):
+        return varlen(delta) + b'\xf7' + varlen(len(data)) + data
+
+    def tempo(delta, us):
+        return varlen(delta) + b'\xff\x51\x03' + struct.pack('>I', us)[1:]
+
+    end = b'\x00\xff\x2f\x00'
+    notes = b'\x00\x90\x3c\x40\x00\x3e\x40\x60\x80\x3c\x00\x00\x3e\x00'
+    seeds = {
+        'format-0': smf(0, 96, [tempo(0, 500000) + notes + sysex(0, b'\x7e\x7f\x06\x01\xf7')
+                                + b'\x00\xff\x03\x04name' + end]),
+        'format-1-tempo-map': smf(1, 480, [tempo(0, 500000) + tempo(960, 250000) + end,
+                                           sysex(480, b'\x01\xf7') + sysex(720, b'\x02\xf7') + end]),
+        'smpte-29': smf(0, 0xE3 << 8 | 80, [sysex(0, b'\x01\xf7') + sysex(80, b'\x02\xf7') + end]),
+        'split-and-escapes': smf(0, 96, [sysex(0, b'\x01\x02') + b'\x00\xff\x01\x00' + escape(10, b'\x03\xf7')
+                                         + escape(0, b'\xf8') + end]),
+        'running-status-around-sysex': smf(0, 96, [b'\x00\xc0\x05\x00\x06' + sysex(0, b'\x01\xf7')
+                                                   + b'\x00\xd0\x10\x00\x11' + end]),
+        'unknown-chunk': smf(1, 96, [end])[:14] + smf_chunk(b'XFIH', b'MTrk') + smf_chunk(b'MTrk', end),
+        'track-past-end': smf(0, 96, [], declared=1)[:14] + smf_chunk(b'MTrk', sysex(0, b'\x01\xf7'), 100),
+        'split-unfinished': smf(0, 96, [sysex(0, b'\x01') + end]),
+        'format-2': smf(2, 96, [end, end]),
+    }
+    for name, data in seeds.items():
+        write('standard_midi_file', name, data)
+
+
 if __name__ == '__main__':
     load_update(sys.argv[1])
     port_settings()
     sysex_assembler()
     device_replies()
     chunking()
+    standard_midi_file()

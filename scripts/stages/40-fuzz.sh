@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# time-limit: 480
+# time-limit: 540
 # Every libFuzzer target for a bounded time (FUZZ_SECONDS each, 55 by default), starting from the
 # committed seed corpus; any crash or broken property fails the stage. Inputs found on the way stay
 # under build/fuzz/run; a crash leaves its input there to become a regression test.
@@ -12,7 +12,7 @@ seconds=${FUZZ_SECONDS:-55}
 work=build/fuzz/run
 rm -rf "$work"
 failed=()
-for target in load_update port_settings sysex_assembler device_replies chunking; do
+for target in load_update port_settings sysex_assembler device_replies chunking standard_midi_file; do
   dir=$work/$target
   mkdir -p "$dir/found" "$dir/artifacts"
   if build/fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
