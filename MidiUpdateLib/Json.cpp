@@ -109,7 +109,7 @@ std::string UpdateInfoJson(const Update& update) {
                     ", \"bytes_added\": " + std::to_string(cut.bytesInserted) + "}";
     }
     return std::string("{") +
-           "\"kind\": " + (update.isRawSysEx ? "\"sysex\"" : "\"update\"") +
+           "\"kind\": " + (update.isMidiFile ? "\"midi\"" : update.isRawSysEx ? "\"sysex\"" : "\"update\"") +
            ", \"product\": " + JsonText(update.productName) +
            ", \"version\": {\"major\": " + std::to_string(update.version.major) +
            ", \"minor\": " + std::to_string(update.version.minor) +

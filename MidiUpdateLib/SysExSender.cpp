@@ -1,5 +1,6 @@
 #include "SysExSender.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ChunkFraming.h"
@@ -112,9 +113,52 @@ bool SimpleSysExSender::Send(const SysExPortion& portion, UpdateProgress& progre
     return SendChunked(portion, port, progress);
 }
 
+namespace {
+
+// Milliseconds from a portion's start until a time in microseconds has fully passed.
+std::uint64_t DueMs(std::uint64_t timeUs) { return timeUs / 1000 + (timeUs % 1000 != 0 ? 1 : 0); }
+
+// Waits on the run's clock until `deadline`, in sleeps the clock can take.
+void SleepUntil(std::uint64_t deadline) {
+    for (std::uint64_t now = GetTimeMs(); now < deadline; now = GetTimeMs())
+        SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(deadline - now, 0xFFFFFFFFu)));
+}
+
+// A timed portion: every message whole, each no earlier than its time after the start, and never
+// sooner than the rest after the message before (the same pace per byte as any chunk), so a file
+// timed tighter than that goes out as fast as the pace allows. The port keeps its own pauses and
+// its system's limits inside Send.
+bool SendTimed(const SysExPortion& portion, MidiPort& port, UpdateProgress& progress) {
+    const std::uint32_t total = static_cast<std::uint32_t>(portion.data.size());
+    const std::uint64_t start = GetTimeMs();
+    std::uint64_t readyAt = start;
+    std::uint32_t sent = 0;
+    progress.ProgressIndeterminate();
+    for (std::size_t i = 0; i < portion.timing.size(); ++i) {
+        const std::uint32_t offset = portion.timing[i].offset;
+        const std::uint32_t next = i + 1 < portion.timing.size() ? portion.timing[i + 1].offset : total;
+        SleepUntil(std::max(readyAt, start + DueMs(portion.timing[i].timeUs)));
+        if (i > 0) progress.Progress(static_cast<float>(offset) / static_cast<float>(total));
+        const std::uint32_t length = next - offset;
+        port.Send(portion.data.data() + offset, length);
+        sent += length;
+        progress.Status(SentText(sent, total));
+        const float restMs = static_cast<float>(length) * kSecondsPerByte * 1000.0f;
+        readyAt = GetTimeMs() + static_cast<std::uint64_t>(restMs);
+    }
+    // The file's last events (often a pause for the device to finish writing) end its time.
+    SleepUntil(std::max(readyAt, start + DueMs(portion.endUs)));
+    progress.Progress(1.0f);
+    progress.Status(SentText(sent, total));
+    return true;
+}
+
+}  // namespace
+
 bool SysExSender::SendChunked(const SysExPortion& portion, MidiPort& port,
                               UpdateProgress& progress) {
     LogMessage("%s(portion,port,progress)\n", "SysExSender::SendChunked");
+    if (!portion.timing.empty()) return SendTimed(portion, port, progress);
     const ChunkRules rules =
         MakeChunkRules(port.GetIdealChunkSize(), port.GetMaxChunkSize(), port.SendsWholeMessages(), false);
 

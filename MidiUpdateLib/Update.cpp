@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "Log.h"
+#include "StandardMidiFile.h"
 
 const std::string DefaultUpdateMessage =
     "To apply this update file, please detach all MIDI devices from your computer, and shut down all "
@@ -335,7 +336,7 @@ std::string EncodeMessage(const std::string& message) {
 
 bool FitsUpdateSize(std::uint64_t size) { return size <= kMaxUpdateFileSize; }
 
-Update::Update(std::istream& stream) {
+Update::Update(std::istream& stream, UpdateReaders readers) {
     if (!CanSeek(stream)) {
         // A pipe can be read only once, and both the raw SysEx check and the raw reader go back
         // to the start: take everything it delivers first, then load that like a file. One byte
@@ -343,17 +344,21 @@ Update::Update(std::istream& stream) {
         std::string bytes;
         AppendInBlocks(stream, bytes, kMaxUpdateFileSize + 1);
         std::istringstream copy(std::move(bytes), std::ios::in | std::ios::binary);
-        Load(copy);
+        Load(copy, readers);
         return;
     }
-    Load(stream);
+    Load(stream, readers);
 }
 
-void Update::Load(std::istream& stream) {
+void Update::Load(std::istream& stream, UpdateReaders readers) {
     // Sizes and totals are 32-bit, as in the file format: a larger file would be described, and
     // sent, as its size less a multiple of 4 GiB. It is refused before any of it is read.
     const std::streamoff size = BytesLeft(stream);
     if (size > 0 && !FitsUpdateSize(static_cast<std::uint64_t>(size))) throw ParseError(kTooLarge);
+    if (readers == UpdateReaders::WithMidiFile && IsStandardMidiFile(stream)) {
+        ReadMidiFileUpdate(stream, *this);
+        return;
+    }
     isRawSysEx = IsRawSysExFile(stream);
     if (isRawSysEx)
         ReadSysExFile(stream, *this);
@@ -400,6 +405,48 @@ void ReadSysExFile(std::istream& stream, Update& update) {
             throw ParseError(FormatString("Failed to load all of the sysex file. (Got:%u was;%u)",
                                           static_cast<unsigned>(got), static_cast<unsigned>(size)));
     }
+    update.portions.push_back(std::move(portion));
+    update.message = DefaultUpdateMessage;
+}
+
+bool IsStandardMidiFile(std::istream& stream) {
+    if (!stream.good()) return false;
+    stream.seekg(0);
+    char start[4] = {};
+    stream.read(start, sizeof start);
+    const bool isMidi = stream.gcount() == static_cast<std::streamsize>(sizeof start) &&
+                        LooksLikeStandardMidiFile(reinterpret_cast<const std::uint8_t*>(start), sizeof start);
+    stream.clear();
+    stream.seekg(0);
+    return isMidi;
+}
+
+void ReadMidiFileUpdate(std::istream& stream, Update& update) {
+    std::vector<std::uint8_t> bytes;
+    // The caller refused a file too large before; a stream that cannot tell is read up to one byte
+    // past the largest size, which is refused in its turn.
+    AppendInBlocks(stream, bytes, kMaxUpdateFileSize + 1);
+    if (!FitsUpdateSize(bytes.size())) throw ParseError(kTooLarge);
+    const MidiFileContent content = ReadStandardMidiFile(bytes.data(), bytes.size());
+    if (content.messages.empty())
+        throw ParseError("MIDI file holds no SysEx messages: there is nothing in it to send.");
+
+    update.isRawSysEx = true;
+    update.isMidiFile = true;
+    update.productName = kRawProductName;
+    update.winPort = RawSysExPortSettings();
+    // The file's times pace its messages, as an update file's records pace its chunks: the port's
+    // default pauses, meant for untimed data, would stretch every gap the file's maker chose.
+    update.winPort.delay = 0;
+    update.winPort.unprepDelay = 0;
+    SysExPortion portion;
+    portion.timing.reserve(content.messages.size());
+    for (const TimedSysEx& message : content.messages) {
+        // The messages hold no more bytes than the file, whose size fits in 32 bits.
+        portion.timing.push_back({static_cast<std::uint32_t>(portion.data.size()), message.timeUs});
+        portion.data.insert(portion.data.end(), message.bytes.begin(), message.bytes.end());
+    }
+    portion.endUs = content.durationUs;
     update.portions.push_back(std::move(portion));
     update.message = DefaultUpdateMessage;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// One loaded update: an update file (.upd) or a raw SysEx file (.syx), and its writer.
+// One loaded update: an update file (.upd), a raw SysEx file (.syx) or a Standard MIDI File (.mid),
+// and the update file's writer.
 
 #include <cstdint>
 #include <iosfwd>
@@ -17,9 +18,21 @@ inline bool operator==(const FirmwareVersion& a, const FirmwareVersion& b) {
     return a.major == b.major && a.minor == b.minor;
 }
 
+// Where one message of a timed portion starts in its data, and when it is due after the portion's
+// first message could leave.
+struct TimedStart {
+    std::uint32_t offset = 0;
+    std::uint64_t timeUs = 0;
+};
+
 struct SysExPortion {
     std::vector<std::uint8_t> data;  // one or more SysEx messages, sent unchanged
     std::uint32_t delay = 0;         // ms to pause after this portion
+    // Empty for a portion paced by the sender and the port alone. Otherwise one entry per message,
+    // offsets rising from 0, times never falling: each message goes out whole and no earlier than
+    // its time, and the portion lasts at least until `endUs`.
+    std::vector<TimedStart> timing{};
+    std::uint64_t endUs = 0;
 };
 
 // The exception of loading; its text is the sentence shown to the user.
@@ -39,8 +52,15 @@ constexpr std::uint64_t kMaxUpdateFileSize = 0xFFFFFFFFu;
 // False for a file that is refused for its size alone, before any of it is read.
 bool FitsUpdateSize(std::uint64_t size);
 
+// Which kinds of file a program reads. The window reads update and SysEx files only; the command
+// line and the page also read the SysEx of a Standard MIDI File, with its timing.
+enum class UpdateReaders { UpdateAndSysEx, WithMidiFile };
+
 struct Update {
+    // The file is bare SysEx, with no maker's records: a .syx, or the SysEx of a .mid. Its port is
+    // chosen, and its verdict given, as for any maker's messages.
     bool isRawSysEx = false;
+    bool isMidiFile = false;  // a Standard MIDI File: one timed portion
     std::string productName;
     std::string message;
     FirmwareVersion version;
@@ -55,10 +75,10 @@ struct Update {
     // Loads from a stream opened in binary mode at its start. Completes or throws (ParseError, or
     // a standard exception); there is no partly loaded record. A stream that cannot seek (a pipe)
     // is read into memory first; a stream that has already failed fails as a bad header.
-    explicit Update(std::istream& stream);
+    explicit Update(std::istream& stream, UpdateReaders readers = UpdateReaders::UpdateAndSysEx);
 
 private:
-    void Load(std::istream& stream);
+    void Load(std::istream& stream, UpdateReaders readers);
 };
 
 // True when the stream starts with 0xF0 and holds a 0xF7 later. Leaves the stream at its start; a
@@ -66,6 +86,10 @@ private:
 bool IsRawSysExFile(std::istream& stream);
 void ReadUpdateFile(std::istream& stream, Update& update);
 void ReadSysExFile(std::istream& stream, Update& update);
+// True when the stream starts with "MThd"; leaves it at its start, as IsRawSysExFile does.
+bool IsStandardMidiFile(std::istream& stream);
+// The SysEx of a Standard MIDI File as one timed portion; a file without any is refused.
+void ReadMidiFileUpdate(std::istream& stream, Update& update);
 
 // "%u.%02u": 1.5 gives "1.05".
 std::string VersionText(const FirmwareVersion& version);

@@ -61,7 +61,7 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::stri
         bytes << io.in.rdbuf();
         std::istringstream stream(bytes.str(), std::ios::binary);
         try {
-            return std::make_unique<Update>(stream);
+            return std::make_unique<Update>(stream, UpdateReaders::WithMidiFile);
         } catch (const std::exception& e) {
             io.err << "midiupdate: could not load standard input:\n" << VisibleText(e.what(), true) << "\n";
             if (why) *why = e.what();
@@ -78,7 +78,7 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::stri
         return nullptr;
     }
     try {
-        return std::make_unique<Update>(file);
+        return std::make_unique<Update>(file, UpdateReaders::WithMidiFile);
     } catch (const std::exception& e) {
         io.err << "midiupdate: could not load '" << VisibleText(path) << "':\n" << VisibleText(e.what(), true) << "\n";
         if (why) *why = e.what();

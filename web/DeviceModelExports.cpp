@@ -98,7 +98,7 @@ EMSCRIPTEN_KEEPALIVE int vd_start(const std::uint8_t* data, int length, const ch
         if (length > 0) {
             std::istringstream stream(std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)),
                                       std::ios::binary);
-            next->update = std::make_unique<Update>(stream);
+            next->update = std::make_unique<Update>(stream, UpdateReaders::WithMidiFile);
             next->device = MakeFileDevice(*next->update, next->update->winPort, parsed);
         } else {
             next->device = MakeAnySysExDevice(parsed);

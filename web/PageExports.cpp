@@ -38,7 +38,7 @@ const char* Answer(std::string text) {
 Update Load(const std::uint8_t* data, int length) {
     std::istringstream stream(std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)),
                               std::ios::binary);
-    return Update(stream);
+    return Update(stream, UpdateReaders::WithMidiFile);
 }
 
 HostPlatform Platform(int platform) {

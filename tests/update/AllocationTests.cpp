@@ -43,6 +43,16 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
+// The library's temporary buffers (std::stable_sort's among them) come from the nothrow form; it
+// must allocate where the replaced delete frees, or every such buffer is a mismatch.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 // GCC, inlining these with optimisation, takes the malloc above for a mismatch with this free.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
@@ -50,6 +60,7 @@ void* operator new(std::size_t size) {
 #endif
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -395,6 +396,51 @@ TEST(DamagedMidiFile, TooLargeIsRefusedFirst) {
                          "less one byte).");
         }
     }
+}
+
+// As an update: the programs that read MIDI files get one timed portion of the same bytes, sent to
+// any maker's port; the window's readers still refuse the file.
+std::string LoadOutcome(const MidiBytes& file, UpdateReaders readers, Update* loaded = nullptr) {
+    std::istringstream stream(std::string(file.begin(), file.end()), std::ios::binary);
+    try {
+        Update update(stream, readers);
+        if (loaded) *loaded = std::move(update);
+        return "<loaded>";
+    } catch (const ParseError& error) {
+        return error.what();
+    }
+}
+
+TEST(MidiFileUpdate, IsOneTimedPortionOfRawSysEx) {
+    const MidiBytes file = MidiFile(1, 96,
+                                    {TrackBytes().SysEx(0, {0x41, kEnd}).End(96),
+                                     TrackBytes().Event(48, {0x90, 0x3C, 0x40}).SysEx(0, {0x42, 0x01, kEnd}).End()});
+    Update update;
+    ASSERT_EQ(LoadOutcome(file, UpdateReaders::WithMidiFile, &update), "<loaded>");
+    EXPECT_TRUE(update.isMidiFile);
+    EXPECT_TRUE(update.isRawSysEx);
+    EXPECT_EQ(update.productName, "<SysEx Update Device>");
+    EXPECT_TRUE(update.winPort.wholeMessages);
+    EXPECT_FALSE(update.winPort.chunks);
+    EXPECT_EQ(update.winPort.delay, 0);
+    EXPECT_EQ(update.winPort.unprepDelay, 0);
+    ASSERT_EQ(update.portions.size(), 1u);
+    const SysExPortion& portion = update.portions[0];
+    EXPECT_EQ(portion.data, (MidiBytes{0xF0, 0x41, kEnd, 0xF0, 0x42, 0x01, kEnd}));
+    ASSERT_EQ(portion.timing.size(), 2u);
+    EXPECT_EQ(portion.timing[0].offset, 0u);
+    EXPECT_EQ(portion.timing[0].timeUs, 0u);
+    EXPECT_EQ(portion.timing[1].offset, 3u);
+    EXPECT_EQ(portion.timing[1].timeUs, 250000u);
+    EXPECT_EQ(portion.endUs, 500000u);
+
+    EXPECT_EQ(LoadOutcome(file, UpdateReaders::UpdateAndSysEx), "Update file was invalid (bad header).");
+}
+
+TEST(MidiFileUpdate, WithoutSysExIsRefused) {
+    EXPECT_EQ(LoadOutcome(MidiFile(0, 96, {TrackBytes().Event(0, {0x90, 0x3C, 0x40}).End(96)}),
+                          UpdateReaders::WithMidiFile),
+              "MIDI file holds no SysEx messages: there is nothing in it to send.");
 }
 
 }  // namespace
