@@ -1,10 +1,13 @@
 // Reading a Standard MIDI File from arbitrary bytes. A read either throws one of the reader's
 // sentences or gives messages in time order, none later than the file's duration, that together
 // hold no more bytes than the file, and counts within the cap; a chunk of an unknown kind added
-// at the end changes nothing, and the file cut short by one byte is refused as truncated.
+// at the end changes nothing, and the file cut short by one byte is refused as truncated. Loaded
+// as an update, it is one timed portion holding exactly those messages at those times.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,6 +64,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t events = std::uint64_t{content.channelEvents} + content.metaEvents + content.tempoChanges +
                                  content.messages.size();
     FUZZ_REQUIRE(events <= kMaxMidiFileEvents);
+
+    std::istringstream stream(std::string(bytes.begin(), bytes.end()), std::ios::binary);
+    try {
+        const Update update(stream, UpdateReaders::WithMidiFile);
+        FUZZ_REQUIRE(!content.messages.empty() && update.isMidiFile && update.portions.size() == 1);
+        const SysExPortion& portion = update.portions[0];
+        FUZZ_REQUIRE(portion.timing.size() == content.messages.size() && portion.data.size() == total);
+        FUZZ_REQUIRE(portion.endUs == content.durationUs);
+        for (std::size_t i = 0; i < content.messages.size(); ++i) {
+            const TimedSysEx& message = content.messages[i];
+            FUZZ_REQUIRE(portion.timing[i].timeUs == message.timeUs);
+            FUZZ_REQUIRE(std::equal(message.bytes.begin(), message.bytes.end(),
+                                    portion.data.begin() + portion.timing[i].offset));
+        }
+    } catch (const ParseError& e) {
+        FUZZ_REQUIRE(content.messages.empty());
+        FUZZ_REQUIRE(std::string(e.what()) == "MIDI file holds no SysEx messages: there is nothing in it to send.");
+    }
 
     std::vector<std::uint8_t> longer = bytes;
     const std::uint8_t unknown[] = {'X', 'c', 'h', 'k', 0, 0, 0, 2, 0x90, 0x00};
