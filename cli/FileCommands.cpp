@@ -292,6 +292,12 @@ int Pack(Args& args, CliIo& io) {
             io.err << "midiupdate: " << VisibleText(error) << "\n";
             return kExitFailed;
         }
+        // Its SysEx would be packed with the file's headers and events around it, and without its
+        // timing.
+        if (LooksLikeStandardMidiFile(portion.data.data(), portion.data.size()))
+            Usage("--portion '" + path + "' is a Standard MIDI File, which an update file cannot hold: send it as "
+                  "it is to keep its timing, or unpack it first (midiupdate unpack " + ShellQuote(path) +
+                  " -o DIR) and pack its .syx");
         contents.portions.push_back(std::move(portion));
     }
 
@@ -363,6 +369,18 @@ int Unpack(Args& args, CliIo& io) {
         return kExitFailed;
     }
     const auto in = [&](const std::string& name) { return (std::filesystem::path(dir) / name).string(); };
+
+    if (update->isMidiFile) {
+        // A MIDI file has no parts for pack: its SysEx is all it sends. No command rebuilds the file.
+        const SysExPortion& sysEx = update->portions.front();
+        const std::string syxPath = in("sysex.syx");
+        if (!WriteFileBytes(syxPath, sysEx.data.data(), sysEx.data.size(), io)) return kExitFailed;
+        io.out << "Wrote the " << Counted(sysEx.timing.size(), "SysEx message", "SysEx messages") << " of the MIDI file ("
+               << Counted(sysEx.data.size(), "byte", "bytes") << "), in the order they are sent, to "
+               << VisibleText(syxPath) << ".\n"
+               << "Their timing is lost: a .syx holds none; send the MIDI file itself to keep it.\n";
+        return kExitOk;
+    }
 
     std::string command = "midiupdate pack -o " + ShellQuote(in("rebuilt.upd")) + " --product " +
                           ShellQuote(Cp1252ToUtf8(update->productName)) + " --version " +
