@@ -1,5 +1,5 @@
 // A Standard MIDI File on the command line: described by info, taken apart by unpack, refused by
-// pack.
+// pack, and sent at the times it gives its SysEx.
 
 #include <algorithm>
 
@@ -132,4 +132,43 @@ TEST(MidiFilePack, RefusesAMidiFileAsAPortionAndWritesNothing) {
         EXPECT_EQ(run.out, "");
         EXPECT_FALSE(std::filesystem::exists(out));
     }
+}
+
+// Gaps far wider than the rest after eight bytes: the run lasts as long as the file says, each
+// message leaving at its time, the device's answer coming within the file's last 500 ms.
+TEST(MidiFileSend, ADryRunTakesExactlyTheFilesTime) {
+    TrackBytes track;
+    track.SysEx(0, {0x43, 1, 1, 1, 1, 1, 0xF7}).SysEx(96, {0x43, 2, 2, 2, 2, 2, 0xF7})
+        .SysEx(192, {0x43, 3, 3, 3, 3, 3, 0xF7}).End(96);
+    TempDir dir;
+    const std::string path = dir.Write("fw.mid", MidiFile(0, 96, {track}));
+    const CliRun run = RunMidiUpdate({"send", path, "--dry-run", "--events"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    std::vector<std::string> sent;
+    for (const std::string& line : run.OutLines())
+        if (line.find("\"text\": \"Sent ") != std::string::npos) sent.push_back(line);
+    EXPECT_EQ(sent, (std::vector<std::string>{
+                        "{\"t\": 0, \"event\": \"status\", \"text\": \"Sent 8 bytes of 24 bytes\"}",
+                        "{\"t\": 500, \"event\": \"status\", \"text\": \"Sent 16 bytes of 24 bytes\"}",
+                        "{\"t\": 1500, \"event\": \"status\", \"text\": \"Sent 24 bytes of 24 bytes\"}",
+                        "{\"t\": 2000, \"event\": \"status\", \"text\": \"Sent 24 bytes of 24 bytes\"}"}));
+    EXPECT_NE(run.err.find("Pacing:      by the file's times, each message whole"), std::string::npos) << run.err;
+    EXPECT_EQ(run.OutLines().back(), "{\"t\": 2000, \"event\": \"verdict\", \"verdict\": \"updated\", \"exit\": 0}");
+    EXPECT_NE(run.err.find("Dry run: on a real device this update would take at least 2s (2000 ms)"), std::string::npos)
+        << run.err;
+}
+
+TEST(MidiFileSend, ADamagedFileIsRefusedWithItsReasonBeforeAnythingIsSent) {
+    TrackBytes track;
+    track.SysEx(0, {0x43, 1, 0xF7}).End();
+    MidiBytes cut = MidiFile(0, 96, {track});
+    cut.resize(cut.size() - 1);
+    TempDir dir;
+    const std::string path = dir.Write("fw.mid", cut);
+    const CliRun run = RunMidiUpdate({"send", path, "--dry-run", "--events"});
+    EXPECT_EQ(run.status, kExitFailed);
+    // Nothing sent: the verdict is the only report.
+    EXPECT_EQ(run.out, "{\"t\": 0, \"event\": \"verdict\", \"verdict\": \"not_loaded\", \"exit\": 1}\n");
+    EXPECT_EQ(run.LastErrLine(),
+              "MIDI file was truncated (a chunk runs past the end of the file). Did it download correctly?");
 }
