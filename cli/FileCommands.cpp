@@ -375,9 +375,9 @@ int Unpack(Args& args, CliIo& io) {
         const SysExPortion& sysEx = update->portions.front();
         const std::string syxPath = in("sysex.syx");
         if (!WriteFileBytes(syxPath, sysEx.data.data(), sysEx.data.size(), io)) return kExitFailed;
-        io.out << "Wrote the " << Counted(sysEx.timing.size(), "SysEx message", "SysEx messages") << " of the MIDI file ("
-               << Counted(sysEx.data.size(), "byte", "bytes") << "), in the order they are sent, to "
-               << VisibleText(syxPath) << ".\n"
+        const std::string what = Counted(sysEx.timing.size(), "SysEx message", "SysEx messages") +
+                                 " of the MIDI file (" + Counted(sysEx.data.size(), "byte", "bytes") + ")";
+        io.out << "Wrote the " << what << ", in the order they are sent, to " << VisibleText(syxPath) << ".\n"
                << "Their timing is lost: a .syx holds none; send the MIDI file itself to keep it.\n";
         return kExitOk;
     }
