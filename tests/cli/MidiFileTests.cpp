@@ -83,55 +83,40 @@ TEST(MidiFileInfo, DescribesTheHeaderTheSysExItsTimingAndWhatIsLeftOut) {
     }
 }
 
+// Over an earlier unpack's longer file, replaced whole: nothing of the old one is left behind.
 TEST(MidiFileUnpack, WritesTheSysExInSendOrderAndSaysTheTimingIsLost) {
-    const struct Case {
-        const char* name;
-        bool earlierUnpack;  // the folder holds a longer sysex.syx already, replaced with --force
-    } cases[] = {{"into a new folder", false}, {"over an earlier unpack", true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        const std::string path = dir.Write("fw.mid", TwoTrackFile());
-        const std::string out = dir.File("parts");
-        std::vector<std::string> args = {"unpack", path, "-o", out};
-        if (c.earlierUnpack) {
-            std::filesystem::create_directories(out);
-            dir.Write("parts/sysex.syx", MidiBytes(100, 0x11));
-            args.push_back("--force");
-        }
-        const CliRun run = RunMidiUpdate(args);
-        ASSERT_EQ(run.status, kExitOk) << run.err;
-        const std::string syx = (std::filesystem::path(out) / "sysex.syx").string();
-        EXPECT_EQ(ReadBytes(syx), kTwoTrackSysEx);
-        EXPECT_EQ(run.OutLines(),
-                  (std::vector<std::string>{
-                      "Wrote the 3 SysEx messages of the MIDI file (15 bytes), in the order they are sent, to " + syx +
-                          ".",
-                      "Their timing is lost: a .syx holds none; send the MIDI file itself to keep it."}));
-        EXPECT_EQ(run.err, "");
-        // Nothing else: a MIDI file has no port settings or picture to write.
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator()), 1);
-    }
+    TempDir dir;
+    const std::string path = dir.Write("fw.mid", TwoTrackFile());
+    const std::string out = dir.File("parts");
+    std::filesystem::create_directories(out);
+    const std::string syx = dir.Write("parts/sysex.syx", MidiBytes(100, 0x11));
+    const CliRun run = RunMidiUpdate({"unpack", path, "-o", out, "--force"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(ReadBytes(syx), kTwoTrackSysEx);
+    EXPECT_EQ(run.OutLines(),
+              (std::vector<std::string>{
+                  "Wrote the 3 SysEx messages of the MIDI file (15 bytes), in the order they are sent, to " + syx + ".",
+                  "Their timing is lost: a .syx holds none; send the MIDI file itself to keep it."}));
+    EXPECT_EQ(run.err, "");
+    // Nothing else: a MIDI file has no port settings or picture to write.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator()), 1);
 }
 
 // Known by its content, whatever its name.
 TEST(MidiFilePack, RefusesAMidiFileAsAPortionAndWritesNothing) {
-    for (const char* name : {"song.mid", "renamed.syx"}) {
-        SCOPED_TRACE(name);
-        TempDir dir;
-        const std::string good = dir.Write("good.syx", SysExMessage(8));
-        const std::string midi = dir.Write(name, TwoTrackFile());
-        const std::string out = dir.File("fw.upd");
-        const CliRun run = RunMidiUpdate(
-            {"pack", "-o", out, "--product", "Pad", "--version", "1.0", "--portion", good, "--portion", midi});
-        EXPECT_EQ(run.status, kExitUsage);
-        EXPECT_EQ(CliRun::Lines(run.err).front(),
-                  "midiupdate: --portion '" + midi +
-                      "' is a Standard MIDI File, which an update file cannot hold: send it as it is to keep its "
-                      "timing, or unpack it first (midiupdate unpack '" + midi + "' -o DIR) and pack its .syx");
-        EXPECT_EQ(run.out, "");
-        EXPECT_FALSE(std::filesystem::exists(out));
-    }
+    TempDir dir;
+    const std::string good = dir.Write("good.syx", SysExMessage(8));
+    const std::string midi = dir.Write("renamed.syx", TwoTrackFile());
+    const std::string out = dir.File("fw.upd");
+    const CliRun run = RunMidiUpdate(
+        {"pack", "-o", out, "--product", "Pad", "--version", "1.0", "--portion", good, "--portion", midi});
+    EXPECT_EQ(run.status, kExitUsage);
+    EXPECT_EQ(CliRun::Lines(run.err).front(),
+              "midiupdate: --portion '" + midi +
+                  "' is a Standard MIDI File, which an update file cannot hold: send it as it is to keep its "
+                  "timing, or unpack it first (midiupdate unpack '" + midi + "' -o DIR) and pack its .syx");
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 // Gaps far wider than the rest after eight bytes: the run lasts as long as the file says, each
