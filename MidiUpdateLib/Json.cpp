@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "ChunkFraming.h"
+#include "StandardMidiFile.h"
 #include "SysExContent.h"
 #include "TextEncoding.h"
 #include "Update.h"
@@ -81,7 +82,31 @@ std::string JsonFloat(float value) {
     return text;
 }
 
-std::string UpdateInfoJson(const Update& update) {
+namespace {
+
+std::string MidiFileJson(const MidiFileContent& midi) {
+    std::uint64_t sysExBytes = 0;
+    for (const TimedSysEx& message : midi.messages) sysExBytes += message.bytes.size();
+    const SysExGaps gaps = MeasureSysExGaps(midi.messages);
+    return "{\"format\": " + std::to_string(midi.format) +
+           ", \"tracks\": " + std::to_string(midi.tracks) +
+           ", \"ticks_per_quarter\": " + std::to_string(midi.ticksPerQuarter) +
+           ", \"smpte_frames\": " + std::to_string(midi.smpteFrames) +
+           ", \"ticks_per_frame\": " + std::to_string(midi.ticksPerFrame) +
+           ", \"sysex_messages\": " + std::to_string(midi.messages.size()) +
+           ", \"sysex_bytes\": " + std::to_string(sysExBytes) +
+           ", \"duration_us\": " + std::to_string(midi.durationUs) +
+           ", \"longest_gap_us\": " + std::to_string(gaps.longestUs) +
+           ", \"shortest_gap_us\": " + std::to_string(gaps.shortestUs) +
+           ", \"left_out\": {\"channel_events\": " + std::to_string(midi.channelEvents) +
+           ", \"meta_events\": " + std::to_string(midi.metaEvents) +
+           ", \"tempo_changes\": " + std::to_string(midi.tempoChanges) +
+           ", \"chunks\": " + std::to_string(midi.skippedChunks) + "}}";
+}
+
+}  // namespace
+
+std::string UpdateInfoJson(const Update& update, const MidiFileContent* midiFile) {
     const PortSettings& port = update.winPort;
     std::string names;
     for (const std::string& name : port.names) names += (names.empty() ? "" : ", ") + JsonText(name);
@@ -125,7 +150,8 @@ std::string UpdateInfoJson(const Update& update) {
            ", \"whole_messages\": " + (port.wholeMessages ? "true" : "false") + "}" +
            ", \"mac_names\": [" + macNames + "]" +
            ", \"portions\": [" + portions + "]" +
-           ", \"total_sysex_bytes\": " + std::to_string(TotalSysExSize(update)) + "}";
+           ", \"total_sysex_bytes\": " + std::to_string(TotalSysExSize(update)) +
+           (midiFile ? ", \"midi_file\": " + MidiFileJson(*midiFile) : std::string()) + "}";
 }
 
 std::string RefusedFileJson(const std::string& path, const std::string& why) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+struct MidiFileContent;
 struct Update;
 
 // A JSON string literal (UTF-8) for a text of an update file, read as code page 1252; control
@@ -16,7 +17,9 @@ std::string JsonUtf8Text(const std::string& text);
 std::string JsonSystemText(const std::string& text);
 // The value with at most four decimals, without trailing zeros.
 std::string JsonFloat(float value);
-// One object describing a loaded update (the `info --json` output).
-std::string UpdateInfoJson(const Update& update);
+// One object describing a loaded update (the `info --json` output). For a Standard MIDI File, given
+// its content as read, a "midi_file" object follows: its header, its SysEx, its timing and what of
+// it is not sent.
+std::string UpdateInfoJson(const Update& update, const MidiFileContent* midiFile = nullptr);
 // The object `info --json` prints for a file it refuses: the file as named, and why.
 std::string RefusedFileJson(const std::string& path, const std::string& why);

@@ -273,6 +273,17 @@ bool LooksLikeStandardMidiFile(const std::uint8_t* data, std::size_t size) {
     return size >= 4 && std::memcmp(data, "MThd", 4) == 0;
 }
 
+SysExGaps MeasureSysExGaps(const std::vector<TimedSysEx>& messages) {
+    SysExGaps gaps;
+    for (std::size_t i = 1; i < messages.size(); ++i) {
+        // The messages come in the order they go out, so no gap is negative.
+        const std::uint64_t gap = messages[i].timeUs - messages[i - 1].timeUs;
+        gaps.longestUs = std::max(gaps.longestUs, gap);
+        gaps.shortestUs = i == 1 ? gap : std::min(gaps.shortestUs, gap);
+    }
+    return gaps;
+}
+
 MidiFileContent ReadStandardMidiFile(const std::uint8_t* data, std::size_t size) {
     if (!FitsUpdateSize(size)) throw ParseError(kTooLarge);
     if (!LooksLikeStandardMidiFile(data, size)) throw ParseError(kBadHeader);

@@ -40,6 +40,14 @@ struct MidiFileContent {
 // True when the bytes start as a Standard MIDI File does ("MThd").
 bool LooksLikeStandardMidiFile(const std::uint8_t* data, std::size_t size);
 
+// The widest and the narrowest gap between the times of consecutive messages: how the file spaces
+// what it sends. Both 0 when there are fewer than two messages.
+struct SysExGaps {
+    std::uint64_t longestUs = 0;
+    std::uint64_t shortestUs = 0;
+};
+SysExGaps MeasureSysExGaps(const std::vector<TimedSysEx>& messages);
+
 // Reads a whole file. Completes or throws ParseError (Update.h) with the sentence for the user;
 // nothing in the file can make it read out of bounds, give messages of more bytes than the file
 // holds, or wrap a count or a time.

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "LogRouting.h"
+#include "StandardMidiFile.h"
 #include "VisibleText.h"
 
 namespace cli {
@@ -54,14 +55,42 @@ std::string LineBreaksFromEscapes(const std::string& text) {
     return out;
 }
 
-std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::string* why) {
+namespace {
+
+// Loads the update; a Standard MIDI File whose content is asked for is read into memory once and
+// both loaded and described from there. A stream that cannot seek is read whole first, as the
+// loader would read it, so that its kind can be told; a file too large to load is left to the
+// loader to refuse.
+std::unique_ptr<Update> LoadStream(std::istream& stream, MidiFileContent* midiFile) {
+    if (midiFile) {
+        stream.seekg(0, std::ios::end);
+        const std::streamoff size = stream.fail() ? -1 : static_cast<std::streamoff>(stream.tellg());
+        stream.clear();
+        stream.seekg(0);
+        if (size < 0 || (FitsUpdateSize(static_cast<std::uint64_t>(size)) && IsStandardMidiFile(stream))) {
+            std::ostringstream read(std::ios::binary);
+            read << stream.rdbuf();
+            const std::string bytes = read.str();
+            std::istringstream copy(bytes, std::ios::binary);
+            auto update = std::make_unique<Update>(copy, UpdateReaders::WithMidiFile);
+            if (update->isMidiFile)
+                *midiFile = ReadStandardMidiFile(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            return update;
+        }
+    }
+    return std::make_unique<Update>(stream, UpdateReaders::WithMidiFile);
+}
+
+}  // namespace
+
+std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::string* why, MidiFileContent* midiFile) {
     if (path == "-") {
         // Standard input cannot go back to its start: it is read whole, then loaded like a file.
         std::ostringstream bytes(std::ios::binary);
         bytes << io.in.rdbuf();
         std::istringstream stream(bytes.str(), std::ios::binary);
         try {
-            return std::make_unique<Update>(stream, UpdateReaders::WithMidiFile);
+            return LoadStream(stream, midiFile);
         } catch (const std::exception& e) {
             io.err << "midiupdate: could not load standard input:\n" << VisibleText(e.what(), true) << "\n";
             if (why) *why = e.what();
@@ -78,7 +107,7 @@ std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::stri
         return nullptr;
     }
     try {
-        return std::make_unique<Update>(file, UpdateReaders::WithMidiFile);
+        return LoadStream(file, midiFile);
     } catch (const std::exception& e) {
         io.err << "midiupdate: could not load '" << VisibleText(path) << "':\n" << VisibleText(e.what(), true) << "\n";
         if (why) *why = e.what();
@@ -120,9 +149,24 @@ std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, st
     return system;
 }
 
+namespace {
+
+// How chunks are cut and framed: "chunks framed", "chunks as cut", or for a raw SysEx file's rules
+// "messages as the file holds them".
 std::string ChunkRulesText(const PortSettings& settings) {
     if (settings.chunks) return "chunks framed";
     return settings.wholeMessages ? "messages as the file holds them" : "chunks as cut";
+}
+
+}  // namespace
+
+std::string PacingText(const Update& update, const PortSettings& settings) {
+    const std::string pauses = "delay " + std::to_string(settings.delay) + " ms, unprep delay " +
+                               std::to_string(settings.unprepDelay) + " ms";
+    if (update.isMidiFile)
+        return "by the file's times, each message whole and no sooner than the rest after the one before; " + pauses;
+    return "ideal " + std::to_string(settings.ideal) + ", max " + std::to_string(settings.max) + " bytes; " + pauses +
+           "; " + ChunkRulesText(settings);
 }
 
 void PrintIndented(std::ostream& out, const std::string& text) {

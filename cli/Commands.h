@@ -13,6 +13,8 @@
 #include "MidiSystem.h"
 #include "Update.h"
 
+struct MidiFileContent;
+
 namespace cli {
 
 class LogRouting;
@@ -51,15 +53,17 @@ std::string LineBreaksFromEscapes(const std::string& text);
 std::string CheckedApi(const std::string& api);
 // Loads an update file ("-": standard input) as the programs do; on failure tells the user why,
 // the loader's own message on the last line, and gives nothing. `why`, when given, then holds
-// the reason in one sentence: the loader's own, or why the file could not be opened.
-std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::string* why = nullptr);
+// the reason in one sentence: the loader's own, or why the file could not be opened. `midiFile`,
+// when given, receives what a Standard MIDI File holds, read from the same bytes as the update.
+std::unique_ptr<Update> LoadUpdate(const std::string& path, CliIo& io, std::string* why = nullptr,
+                                   MidiFileContent* midiFile = nullptr);
 // The MIDI system of the tests' factory or the platform's; empty with the reason in `error`.
 std::unique_ptr<MidiSystem> OpenMidiSystem(CliIo& io, const std::string& api, std::string& error);
 // Each line of `text` indented by four spaces.
 void PrintIndented(std::ostream& out, const std::string& text);
-// How chunks are cut and framed, for the pacing line: "chunks framed", "chunks as cut", or for a
-// raw SysEx file's rules "messages as the file holds them".
-std::string ChunkRulesText(const PortSettings& settings);
+// The pacing line's text for an update sent with `settings`. A MIDI file's messages go out one at a
+// time, each when the file times it: chunk sizes do not apply, the port's pauses do.
+std::string PacingText(const Update& update, const PortSettings& settings);
 // A list of ports as `ports` prints it, under `title`.
 void PrintPorts(const char* title, const std::vector<MidiPortEntry>& ports, std::ostream& out);
 

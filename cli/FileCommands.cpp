@@ -14,6 +14,7 @@
 #include "ChunkFraming.h"
 #include "Json.h"
 #include "PortSettings.h"
+#include "StandardMidiFile.h"
 #include "SysExContent.h"
 #include "SysExSender.h"
 #include "TextEncoding.h"
@@ -36,10 +37,61 @@ std::string JoinWords(const std::vector<std::string>& words, const char* separat
     return out;
 }
 
-void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
+// "3 tempo changes", "1 tempo change".
+std::string Counted(std::uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A time in milliseconds, to the microsecond where it has a part of one.
+std::string MillisecondsText(std::uint64_t us) {
+    char text[48];
+    if (us % 1000 == 0)
+        std::snprintf(text, sizeof text, "%llu ms", static_cast<unsigned long long>(us / 1000));
+    else
+        std::snprintf(text, sizeof text, "%llu.%03llu ms", static_cast<unsigned long long>(us / 1000),
+                      static_cast<unsigned long long>(us % 1000));
+    return text;
+}
+
+std::string MidiFileKind(const MidiFileContent& midi) {
+    std::string kind = "Standard MIDI File, format " + std::to_string(midi.format) + ", " +
+                       Counted(midi.tracks, "track", "tracks") + ", ";
+    if (midi.ticksPerQuarter != 0) return kind + std::to_string(midi.ticksPerQuarter) + " ticks per quarter note";
+    // The header's 29 stands for the 29.97 frames a second of drop-frame time code.
+    const std::string frames = midi.smpteFrames == 29 ? "29.97" : std::to_string(midi.smpteFrames);
+    return kind + frames + " frames a second, " + Counted(midi.ticksPerFrame, "tick", "ticks") + " a frame";
+}
+
+// What of a Standard MIDI File is timing and what is not sent, after the lines every file has.
+void PrintMidiFileTiming(const MidiFileContent& midi, std::ostream& out) {
+    std::uint64_t bytes = 0;
+    for (const TimedSysEx& message : midi.messages) bytes += message.bytes.size();
+    out << "SysEx:       " << Counted(midi.messages.size(), "message", "messages") << " of "
+        << Counted(bytes, "byte", "bytes") << ", each sent whole at its time in the file\n";
+    out << "Duration:    " << FormatDuration(midi.durationUs / 1000) << " ("
+        << MillisecondsText(midi.durationUs) << ") by the file's timing\n";
+    if (midi.messages.size() < 2) {
+        out << "Gaps:        none (one message)\n";
+    } else {
+        const SysExGaps gaps = MeasureSysExGaps(midi.messages);
+        out << "Gaps:        longest " << MillisecondsText(gaps.longestUs) << ", shortest "
+            << MillisecondsText(gaps.shortestUs) << " between consecutive messages\n";
+    }
+    std::vector<std::string> leftOut;
+    if (midi.channelEvents) leftOut.push_back(Counted(midi.channelEvents, "channel event", "channel events"));
+    if (midi.metaEvents) leftOut.push_back(Counted(midi.metaEvents, "other meta event", "other meta events"));
+    if (midi.tempoChanges)
+        leftOut.push_back(Counted(midi.tempoChanges, "tempo change", "tempo changes") +
+                          (midi.ticksPerQuarter != 0 ? " (in the timing above)" : " (without effect: SMPTE time)"));
+    if (midi.skippedChunks) leftOut.push_back(Counted(midi.skippedChunks, "other chunk", "other chunks"));
+    out << "Left out:    " << (leftOut.empty() ? "nothing" : JoinWords(leftOut, ", ")) << "\n";
+}
+
+void PrintInfo(const Update& u, const std::string& path, std::ostream& out,
+               const MidiFileContent* midi = nullptr) {
     const PortSettings& port = u.winPort;
     out << "File:        " << VisibleText(path) << "\n";
-    out << "Kind:        " << (u.isRawSysEx ? "raw SysEx file" : "update file") << "\n";
+    out << "Kind:        " << (midi ? MidiFileKind(*midi) : u.isRawSysEx ? "raw SysEx file" : "update file") << "\n";
     out << "Product:     " << VisibleText(Cp1252ToUtf8(u.productName)) << "\n";
     out << "Version:     " << VersionText(u.version)
         << (u.version.major == 0 && u.version.minor == 0 ? " (none stated)" : "") << "\n";
@@ -54,8 +106,7 @@ void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
         first = false;
     }
     out << "\n";
-    out << "Pacing:      ideal " << port.ideal << ", max " << port.max << " bytes; delay " << port.delay
-        << " ms, unprep delay " << port.unprepDelay << " ms; " << ChunkRulesText(port) << "\n";
+    out << "Pacing:      " << PacingText(u, port) << "\n";
     const ChunkRules rules = ChunkRulesFor(port);
     out << "Portions:    " << u.portions.size() << "\n";
     for (std::size_t i = 0; i < u.portions.size(); ++i) {
@@ -78,6 +129,7 @@ void PrintInfo(const Update& u, const std::string& path, std::ostream& out) {
     }
     std::uint32_t total = TotalSysExSize(u);
     out << "Total SysEx: " << total << " bytes (" << FormatByteSize(total) << ")\n";
+    if (midi) PrintMidiFileTiming(*midi, out);
 }
 
 
@@ -143,16 +195,18 @@ int Info(Args& args, CliIo& io) {
     if (path.empty()) Usage("info needs a file");
     args.Ready({path});
     std::string why;
-    std::unique_ptr<Update> update = LoadUpdate(path, io, &why);
+    MidiFileContent midi;
+    std::unique_ptr<Update> update = LoadUpdate(path, io, &why, &midi);
     if (!update) {
         // A machine reading the output learns why as well as the person reading the error.
         if (json) io.out << RefusedFileJson(path, why) << "\n";
         return kExitFailed;
     }
+    const MidiFileContent* midiFile = update->isMidiFile ? &midi : nullptr;
     if (json)
-        io.out << UpdateInfoJson(*update) << "\n";
+        io.out << UpdateInfoJson(*update, midiFile) << "\n";
     else
-        PrintInfo(*update, path, io.out);
+        PrintInfo(*update, path, io.out, midiFile);
     return kExitOk;
 }
 
@@ -238,6 +292,12 @@ int Pack(Args& args, CliIo& io) {
             io.err << "midiupdate: " << VisibleText(error) << "\n";
             return kExitFailed;
         }
+        // Its SysEx would be packed with the file's headers and events around it, and without its
+        // timing.
+        if (LooksLikeStandardMidiFile(portion.data.data(), portion.data.size()))
+            Usage("--portion '" + path + "' is a Standard MIDI File, which an update file cannot hold: send it as "
+                  "it is to keep its timing, or unpack it first (midiupdate unpack " + ShellQuote(path) +
+                  " -o DIR) and pack its .syx");
         contents.portions.push_back(std::move(portion));
     }
 
@@ -309,6 +369,18 @@ int Unpack(Args& args, CliIo& io) {
         return kExitFailed;
     }
     const auto in = [&](const std::string& name) { return (std::filesystem::path(dir) / name).string(); };
+
+    if (update->isMidiFile) {
+        // A MIDI file has no parts for pack: its SysEx is all it sends. No command rebuilds the file.
+        const SysExPortion& sysEx = update->portions.front();
+        const std::string syxPath = in("sysex.syx");
+        if (!WriteFileBytes(syxPath, sysEx.data.data(), sysEx.data.size(), io)) return kExitFailed;
+        const std::string what = Counted(sysEx.timing.size(), "SysEx message", "SysEx messages") +
+                                 " of the MIDI file (" + Counted(sysEx.data.size(), "byte", "bytes") + ")";
+        io.out << "Wrote the " << what << ", in the order they are sent, to " << VisibleText(syxPath) << ".\n"
+               << "Their timing is lost: a .syx holds none; send the MIDI file itself to keep it.\n";
+        return kExitOk;
+    }
 
     std::string command = "midiupdate pack -o " + ShellQuote(in("rebuilt.upd")) + " --product " +
                           ShellQuote(Cp1252ToUtf8(update->productName)) + " --version " +

@@ -28,8 +28,8 @@ const char* const kExitStatuses =
 
 const CommandText kCommands[] = {
     {"info", "midiupdate info [--json] FILE\n",
-     "Describes an update file (.upd) or a raw SysEx file (.syx); which kind a file is follows\n"
-     "from its content, never its name. FILE - reads standard input.\n"
+     "Describes an update file (.upd), a raw SysEx file (.syx) or a Standard MIDI File (.mid);\n"
+     "which kind a file is follows from its content, never its name. FILE - reads standard input.\n"
      "\n"
      "Shown: product, version, the file's message, picture size, the port names the update looks\n"
      "for, the pacing values, and for each portion its size, the pause after it, the number of\n"
@@ -37,9 +37,15 @@ const CommandText kCommands[] = {
      "bytes of 0x80 or above inside a message, or a message without its F7. Warnings never stop a\n"
      "load: some devices take data that is not SysEx. Texts of update files are code page 1252.\n"
      "\n"
+     "A MIDI file is sent as its SysEx alone, at the file's times. For one, info also shows its\n"
+     "format, tracks and time division, its SysEx messages and bytes, its duration, the longest\n"
+     "and the shortest gap between consecutive messages, and what is not sent: channel events,\n"
+     "other meta events, tempo changes (which time the messages) and chunks other than tracks.\n"
+     "\n"
      "  --json               one JSON object for machines (portions[i].messages, .manufacturers,\n"
-     "                       .warnings; mac_names; texts in Unicode); for a file it refuses\n"
-     "                       {\"file\": FILE, \"error\": the reason}, exit status 1\n"},
+     "                       .warnings; mac_names; midi_file for a MIDI file; texts in Unicode);\n"
+     "                       for a file it refuses {\"file\": FILE, \"error\": the reason}, exit\n"
+     "                       status 1\n"},
     {"pack",
      "midiupdate pack -o OUT.upd --product NAME --version MAJOR.MINOR [--message TEXT]\n"
      "                [--image FILE] [--port-settings TEXT]... [--mac-names TEXT]\n"
@@ -48,7 +54,8 @@ const CommandText kCommands[] = {
      "a temporary file beside OUT.upd and renamed into place only when it is complete, so a failure\n"
      "never leaves a fragment, and never over one of its own inputs. Afterwards it prints what it\n"
      "wrote, as info does, and warns (on standard error) about a portion that is empty or not\n"
-     "well-formed SysEx and a picture that is not a PNG.\n"
+     "well-formed SysEx and a picture that is not a PNG. A Standard MIDI File is refused as a\n"
+     "portion: send it as it is, or unpack it to a .syx first (its timing is then lost).\n"
      "\n"
      "  -o, --output OUT     the update file to write\n"
      "  --product NAME       the product; also the port name looked for when no settings name one\n"
@@ -79,6 +86,9 @@ const CommandText kCommands[] = {
      "image.png (image.bin when it is not a PNG) and the port settings as port-settings.txt, and\n"
      "prints the pack command line that rebuilds an equivalent update file from them (the Mac\n"
      "port names are in that command line).\n"
+     "\n"
+     "Of a Standard MIDI File it writes the SysEx as sysex.syx, every message as sent and in the\n"
+     "order sent, and says that the file's timing is lost; no pack command is printed.\n"
      "\n"
      "  -o, --output DIR     the folder to write (made when missing); a folder that holds files\n"
      "                       is refused unless --force is given\n"
@@ -123,7 +133,10 @@ const CommandText kCommands[] = {
      "\n"
      "An update file goes out as its settings cut and frame it (info says which messages that\n"
      "cuts). A raw SysEx file goes out exactly as it holds its messages: chunks end only at\n"
-     "message ends and nothing is added; --chunks yes sends it by an update file's rules.\n"
+     "message ends and nothing is added; --chunks yes sends it by an update file's rules. A\n"
+     "Standard MIDI File sends its SysEx alone, each message whole and no earlier than its time\n"
+     "in the file (tempo changes included), nor sooner than the rest after the message before;\n"
+     "the dry run's time is then at least the file's duration.\n"
      "  --api NAME           the MIDI system: alsa, jack or coremidi; default the first available\n"},
     {"ports", "midiupdate ports [--api alsa|jack|coremidi]\n",
      "Lists the MIDI output and input ports as the port search sees them: id, name, and whether\n"
@@ -176,7 +189,7 @@ std::string CommandHelp(const std::string& command) {
         std::string text =
             "midiupdate: inspect, author and send MIDI firmware update files.\n\n"
             "commands:\n"
-            "  info       describe an update file or a raw SysEx file\n"
+            "  info       describe an update file, a raw SysEx file or a MIDI file\n"
             "  pack       write an update file from SysEx portion files\n"
             "  unpack     write an update file's parts as files\n"
             "  send       run the update\n"

@@ -146,8 +146,7 @@ void PrintSendPreview(const Update& u, const PortSettings& p, const std::string&
     out << "Portions:    " << u.portions.size() << ", " << total << " bytes (" << FormatByteSize(total)
         << ") in all\n";
     // The pacing in effect, overrides included.
-    out << "Pacing:      ideal " << p.ideal << ", max " << p.max << " bytes; delay " << p.delay
-        << " ms, unprep delay " << p.unprepDelay << " ms; " << ChunkRulesText(p) << "\n";
+    out << "Pacing:      " << PacingText(u, p) << "\n";
     if (lowerBound)
         out << "Duration:    at least " << FormatDuration(estimateMs)
             << ", not counting time spent at messages or the MIDI system's own pacing\n";
