@@ -106,8 +106,9 @@ std::string FailureJson(const char* reason) {
 extern "C" {
 
 // The file as the window describes it before the run, or the loader's sentence:
-//   {"ok": true, "raw", "title", "product", "version", "productLine", "confirm", "important",
-//    "names" (the ports looked for), "portions", "bytes", "pictureBytes",
+//   {"ok": true, "raw", "kind" ("update", "sysex" or "midi", as `info --json` says), "title",
+//    "product", "version", "productLine", "confirm", "important", "names" (the ports looked for),
+//    "portions", "bytes", "pictureBytes",
 //    "durationMs" (number): how long the update will take, not counting time spent at messages,
 //        as `midiupdate send --dry-run` forecasts it against the virtual device; Web MIDI adds no
 //        pacing of its own, so it is the command line's estimate for a run with none between;
@@ -124,6 +125,8 @@ EMSCRIPTEN_KEEPALIVE const char* mu_describe(const std::uint8_t* data, int lengt
         for (const std::string& name : PortNamesFor(update, Platform(platform))) names.push_back(name);
         return Answer(std::string("{\"ok\": true") +
                       ", \"raw\": " + (update.isRawSysEx ? "true" : "false") +
+                      ", \"kind\": " +
+                          (update.isMidiFile ? "\"midi\"" : update.isRawSysEx ? "\"sysex\"" : "\"update\"") +
                       ", \"title\": " + JsonText("Update " + update.productName) +
                       ", \"product\": " + JsonText(update.productName) +
                       ", \"version\": " + JsonText(VersionText(update.version)) +

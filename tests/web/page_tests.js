@@ -9,6 +9,7 @@ const fs = require('fs');
 const path = require('path');
 const zlib = require('zlib');
 const driver = require('./driver');
+const timed = require('./timed_midi');
 
 const { dialog, press, check, same } = driver;
 
@@ -244,10 +245,17 @@ const cases = {
     check(typeof info.durationMs === 'number' && info.durationMs > 0, `durationMs: ${info.durationMs}`);
   },
 
+  // Each damaged file with the loader's sentence, as the command line says it.
   async damaged(tab) {
-    await openFile(tab, 'damaged.upd');
-    const box = await dialog(tab, 'box');
-    same(box.text, FAILURE + expected.damaged, 'the failure box');
+    let shown = 0;
+    for (const [name, sentence] of Object.entries(expected.damaged)) {
+      await openFile(tab, name);
+      const box = await dialog(tab, 'box', shown);
+      same(box.text, FAILURE + sentence, `the failure box of ${name}`);
+      shown = box.shown;
+      await press(tab, 'box', 'ok');
+      await tab.waitForSelector('body[data-state=idle]');
+    }
     same((await record(tab)).requests, 0, 'MIDI access asked for a damaged file');
   },
 
@@ -436,6 +444,48 @@ const cases = {
       `the device's report:\n${report}`);
   },
 
+  // A Standard MIDI File: offered by the file picker, summed up as one, with the time its own
+  // timing takes, and sent through the port choice with every message whole and none before its
+  // time in the file.
+  async midiFile(tab) {
+    check((await tab.$eval('#file', (e) => e.accept)).split(',').includes('.mid'), 'the file picker offers no .mid');
+    await openFile(tab, 'timed.mid');
+    await dialog(tab, 'confirm');
+    const rows = Object.fromEntries(await tab.$$eval('#confirm dt', (terms) =>
+      terms.map((term) => [term.textContent, term.nextElementSibling.textContent])));
+    same(rows.Kind, 'MIDI file, its SysEx sent at the file\'s own times', 'the kind in the summary');
+    same(rows.Takes, expected.midiDuration, 'the time in the summary');
+    const { durationMs } = await describeFile(tab, 'timed.mid');
+    check(durationMs >= timed.endMs, `durationMs ${durationMs} is shorter than the file's ${timed.endMs} ms`);
+    // When the run says it looks for the device: it reads the start its messages' times count
+    // from (the time the first could leave) after that, on its clock of whole milliseconds.
+    await tab.evaluate(() => {
+      const { report } = page.core.page;
+      page.core.page.report = (kind, line, text) => {
+        if (kind === 'status' && line.includes('Looking for') && !window.lookingAt) window.lookingAt = performance.now();
+        report(kind, line, text);
+      };
+    });
+    await press(tab, 'confirm', 'yes');
+    await dialog(tab, 'choose');
+    await tab.select('#ports', 'SysEx Device');
+    await press(tab, 'choose', 'ok');
+    const message = await dialog(tab, 'box');
+    await press(tab, 'box', 'ok');
+    same((await dialog(tab, 'box', message.shown)).text, expected.verdicts.midi, 'the verdict');
+    const sends = (await record(tab)).sends.filter((send) => send.to === 'SysEx Device');
+    same(sends.map((send) => send.data.join(' ')).join('\n'), timed.messages.map((m) => m.bytes.join(' ')).join('\n'),
+      'the messages sent, one a send');
+    // The first message is due at once: each goes out no earlier than its time after the first
+    // could. The run's clock and the stand-in's times are the page's performance.now().
+    const start = Math.floor(await tab.evaluate(() => window.lookingAt));
+    sends.forEach((send, i) => check(send.began - start >= timed.messages[i].timeMs, `message ${i + 1} went ` +
+      `out ${(send.began - start).toFixed(2)} ms after the start, before its ${timed.messages[i].timeMs.toFixed(2)} ms`));
+    const report = await deviceReport(tab);
+    check(report.startsWith('satisfied\n') && report.includes('Portions complete: 1 of 1, 0 corrupt'),
+      `the device's report:\n${report}`);
+  },
+
   async canceled(tab) {
     await confirmed(tab, 'demo-1.syx');
     await dialog(tab, 'choose');
@@ -580,6 +630,7 @@ const plan = [
   ['failing', device('status=fail'), 60],
   ['silent', device('status=none,identity=none', '/files/one.upd'), 90],
   ['raw', { ...device('', '/files/demo-1.syx'), wakeLock: 'refuse' }, 60],
+  ['midiFile', { ...device('', '/files/timed.mid'), keepBytes: true }, 60],
   ['canceled', device('', '/files/demo-1.syx'), 30],
   ['refused', { access: 'refuse' }, 30],
   ['refused', { access: 'insecure' }, 30],

@@ -11,6 +11,9 @@ rm -rf "$files" "$shots" && mkdir -p "$files" "$shots"
 
 cp "$demo/demo.upd" "$demo/demo-1.syx" "$files/"
 head -c 100 "$demo/demo.upd" >"$files/damaged.upd"
+# A Standard MIDI File of a few SysEx messages at their own times, and the same cut short.
+node "$here/timed_midi.js" "$files/timed.mid"
+head -c 40 "$files/timed.mid" >"$files/damaged.mid"
 convert -size 320x120 gradient:navy-teal -fill orange -draw 'circle 260,60 290,60' \
   "$files/picture.png"
 "$midiupdate" pack -o "$files/pictured.upd" --product "Demo Synth" --version 1.05 --image "$files/picture.png" \
@@ -39,17 +42,20 @@ verdict() {
       if(l.includes("\"completed\""))console.log(JSON.stringify(JSON.parse(l).text))})' >"$files/verdict-$3" || true
 }
 verdict demo.upd '' accept & verdict demo.upd status=fail fail & verdict one.upd status=none,identity=none silent &
-verdict demo-1.syx '' raw & verdict bench.upd '' bench & verdict zero.upd '' zero &
+verdict demo-1.syx '' raw & verdict bench.upd '' bench & verdict zero.upd '' zero & verdict timed.mid '' midi &
 wait
-damaged=$("$midiupdate" info "$files/damaged.upd" 2>&1 | sed -n 2p || true)
+# The loader's sentence for a damaged file, as the command line says it.
+refusal() { node -e 'console.log(JSON.stringify(process.argv[1]))' "$("$midiupdate" info "$files/$1" 2>&1 | sed -n 2p || true)"; }
 message=$("$midiupdate" info --json "$files/demo.upd" | node -e 'let t="";process.stdin.on("data",d=>t+=d).on("end",
   ()=>console.log(JSON.stringify(JSON.parse(t).message+"\n\nClick OK to start.")))')
-for v in accept fail silent raw bench zero; do
+for v in accept fail silent raw bench zero midi; do
   [ -s "$files/verdict-$v" ] || { echo "FAIL: the command line gave no verdict for the '$v' case"; exit 1; }
 done
-# The send's estimate for the demo on the virtual device: "Duration:    about 1m 05s, not ...".
+# The send's estimates for the demo and the MIDI file on the virtual device: "Duration:    about
+# 1m 05s, not ...".
 duration=$(sed -n 's/^Duration: *\(about [^,]*\),.*/\1/p' "$files/preview-accept")
-[ -n "$duration" ] || { echo "FAIL: the command line's preview gave no duration"; exit 1; }
+midi_duration=$(sed -n 's/^Duration: *\(about [^,]*\),.*/\1/p' "$files/preview-midi")
+[ -n "$duration" ] && [ -n "$midi_duration" ] || { echo "FAIL: the command line's preview gave no duration"; exit 1; }
 
 # What opening the page transfers (the virtual device's files apart, which only its checkbox
 # loads), each file compressed as a host would send it.
@@ -82,13 +88,14 @@ for change in none page.css midiupdate.wasm; do
 done
 
 cat >"$files/expected.json" <<JSON
-{ "damaged": $(node -e 'console.log(JSON.stringify(process.argv[1]))' "$damaged"),
+{ "damaged": { "damaged.upd": $(refusal damaged.upd), "damaged.mid": $(refusal damaged.mid) },
   "important": $message,
   "pictureSize": "320x120",
   "duration": "$duration",
+  "midiDuration": "$midi_duration",
   "verdicts": { "accept": $(cat "$files/verdict-accept"), "fail": $(cat "$files/verdict-fail"),
     "silent": $(cat "$files/verdict-silent"), "raw": $(cat "$files/verdict-raw"), "bench": $(cat "$files/verdict-bench"),
-    "zero": $(cat "$files/verdict-zero") },
+    "zero": $(cat "$files/verdict-zero"), "midi": $(cat "$files/verdict-midi") },
   "bench": { "bytes": $(stat -c %s "$files/bench.syx"), "delay": 20, "unprepDelay": 10 } }
 JSON
 

@@ -1,12 +1,14 @@
 // A stand-in for the browser's MIDI access, installed before the page's scripts: the page's own
 // virtual device (virtualmidi.js) plays the instrument, beside a through port that the page must
 // pass over; SysEx is granted or refused as the test says; every message the browser took is
-// recorded with its time. Configured by window.__standIn:
+// recorded with its times (`began` as the send was called, `at` once the port had it). Configured
+// by window.__standIn:
 //   access: 'grant' (default), 'refuse' (the person said no), 'insecure' (the browser's SecurityError),
 //     'broken' (allowed, but the browser's MIDI does not start), or 'none' (a browser without Web MIDI);
 //   device: { file: URL of the file the device checks against (none: it takes any SysEx),
 //             behaviour: as send --virtual takes it };
-//   wakeLock: 'grant' (default), 'refuse', or 'none' (a browser without screen wake locks).
+//   wakeLock: 'grant' (default), 'refuse', or 'none' (a browser without screen wake locks);
+//   keepBytes: true records the bytes of each message as well.
 // The screen wake lock is a stand-in too: its requests, the page's releases and the locks held are
 // recorded, and __standInHide() / __standInShow() play the page going to the background (where
 // the browser lets its lock go) and coming back.
@@ -79,8 +81,11 @@
     access.outputs.set(throughOut.id, throughOut);
     const send = VirtualOutput.prototype.send;
     VirtualOutput.prototype.send = function recordedSend(data) {
+      const began = performance.now();
       send.call(this, data);
-      record.sends.push({ at: performance.now(), bytes: data.length, to: this.name });
+      const sent = { began, at: performance.now(), bytes: data.length, to: this.name };
+      if (config.keepBytes) sent.data = Array.from(data);
+      record.sends.push(sent);
     };
     return access;
   }

@@ -160,9 +160,17 @@ function sizeText(bytes) {
   const unit = bytes < 1048576 ? ['KB', 1024] : ['MB', 1048576];
   return `${(bytes / unit[1]).toFixed(1)} ${unit[0]} (${grouped} bytes)`;
 }
+// A raw file names no product or version (the core's stand-ins for them say nothing): its kind
+// says instead how it goes out. A MIDI file's duration is its own timing's, as the core forecasts.
+const RAW_KINDS = {
+  sysex: 'SysEx file, sent as it stands',
+  midi: 'MIDI file, its SysEx sent at the file\'s own times',
+};
 function fileRows(file, info) {
-  const rows = [['File', file.name], ['Product', info.product], ['Version', info.version],
-    ['Size', sizeText(file.size)]];
+  const rows = [['File', file.name]];
+  if (RAW_KINDS[info.kind]) rows.push(['Kind', RAW_KINDS[info.kind]]);
+  else rows.push(['Product', info.product], ['Version', info.version]);
+  rows.push(['Size', sizeText(file.size)]);
   if (info.duration) rows.push(['Takes', info.duration]);
   return rows;
 }
