@@ -118,9 +118,17 @@ namespace {
 // Milliseconds from a portion's start until a time in microseconds has fully passed.
 std::uint64_t DueMs(std::uint64_t timeUs) { return timeUs / 1000 + (timeUs % 1000 != 0 ? 1 : 0); }
 
-// Waits on the run's clock until `deadline`, in sleeps the clock can take.
-void SleepUntil(std::uint64_t deadline) {
-    for (std::uint64_t now = GetTimeMs(); now < deadline; now = GetTimeMs())
+// A wait of the file's this long or longer is said in the status, so that a quiet stretch does
+// not look like a hang.
+constexpr std::uint64_t kSaidWaitMs = 2000;
+
+// Waits on the run's clock until `deadline`, in sleeps the clock can take, saying a long wait's
+// length and what it is for.
+void SleepUntil(std::uint64_t deadline, UpdateProgress& progress, const char* what) {
+    const std::uint64_t start = GetTimeMs();
+    if (deadline >= start + kSaidWaitMs)
+        progress.Status("Waiting " + FormatDuration(deadline - start) + " for " + what + ", as the file times it");
+    for (std::uint64_t now = start; now < deadline; now = GetTimeMs())
         SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(deadline - now, 0xFFFFFFFFu)));
 }
 
@@ -137,7 +145,7 @@ bool SendTimed(const SysExPortion& portion, MidiPort& port, UpdateProgress& prog
     for (std::size_t i = 0; i < portion.timing.size(); ++i) {
         const std::uint32_t offset = portion.timing[i].offset;
         const std::uint32_t next = i + 1 < portion.timing.size() ? portion.timing[i + 1].offset : total;
-        SleepUntil(std::max(readyAt, start + DueMs(portion.timing[i].timeUs)));
+        SleepUntil(std::max(readyAt, start + DueMs(portion.timing[i].timeUs)), progress, "the next message");
         if (i > 0) progress.Progress(static_cast<float>(offset) / static_cast<float>(total));
         const std::uint32_t length = next - offset;
         port.Send(portion.data.data() + offset, length);
@@ -147,7 +155,7 @@ bool SendTimed(const SysExPortion& portion, MidiPort& port, UpdateProgress& prog
         readyAt = GetTimeMs() + static_cast<std::uint64_t>(restMs);
     }
     // The file's last events (often a pause for the device to finish writing) end its time.
-    SleepUntil(std::max(readyAt, start + DueMs(portion.endUs)));
+    SleepUntil(std::max(readyAt, start + DueMs(portion.endUs)), progress, "the end of the file");
     progress.Progress(1.0f);
     progress.Status(SentText(sent, total));
     return true;

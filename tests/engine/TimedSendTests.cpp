@@ -90,4 +90,20 @@ TEST_P(TimedSend, EachMessageWholeAndNoEarlierThanItsTime) {
                                                FormatByteSize(static_cast<std::uint32_t>(offset)));
 }
 
+// A long quiet stretch of the file is said, with its length, so that it does not look like a hang.
+TEST(TimedSendWaits, LongWaitsAreSaid) {
+    SimulatedClock clock{0};
+    ScopedClock useClock{clock};
+    ScriptedPort port;
+    RecordingProgress progress;
+    const TimedCase c{"", {8, 8}, {1999000, 65000000}, 200000000, 0, {}, 0};
+    SysExSender::SendChunked(TimedPortion(c), port, progress);
+
+    std::vector<std::string> waits;
+    for (const ProgressEvent& event : progress.events)
+        if (event.text.compare(0, 8, "Waiting ") == 0) waits.push_back(event.text);
+    EXPECT_EQ(waits, (std::vector<std::string>{"Waiting 1m 03s for the next message, as the file times it",
+                                               "Waiting 2m 15s for the end of the file, as the file times it"}));
+}
+
 }  // namespace
