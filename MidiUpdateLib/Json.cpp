@@ -134,7 +134,7 @@ std::string UpdateInfoJson(const Update& update, const MidiFileContent* midiFile
                     ", \"bytes_added\": " + std::to_string(cut.bytesInserted) + "}";
     }
     return std::string("{") +
-           "\"kind\": " + (update.isMidiFile ? "\"midi\"" : update.isRawSysEx ? "\"sysex\"" : "\"update\"") +
+           "\"kind\": \"" + UpdateKindName(update) + "\"" +
            ", \"product\": " + JsonText(update.productName) +
            ", \"version\": {\"major\": " + std::to_string(update.version.major) +
            ", \"minor\": " + std::to_string(update.version.minor) +

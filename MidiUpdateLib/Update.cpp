@@ -451,6 +451,11 @@ void ReadMidiFileUpdate(std::istream& stream, Update& update) {
     update.message = DefaultUpdateMessage;
 }
 
+const char* UpdateKindName(const Update& update) {
+    if (update.isMidiFile) return "midi";
+    return update.isRawSysEx ? "sysex" : "update";
+}
+
 std::string VersionText(const FirmwareVersion& version) {
     return FormatString("%u.%02u", static_cast<unsigned>(version.major), static_cast<unsigned>(version.minor));
 }

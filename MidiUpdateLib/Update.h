@@ -91,6 +91,8 @@ bool IsStandardMidiFile(std::istream& stream);
 // The SysEx of a Standard MIDI File as one timed portion; a file without any is refused.
 void ReadMidiFileUpdate(std::istream& stream, Update& update);
 
+// The kind of file as machines are told it: "update", "sysex" or "midi".
+const char* UpdateKindName(const Update& update);
 // "%u.%02u": 1.5 gives "1.05".
 std::string VersionText(const FirmwareVersion& version);
 std::uint32_t TotalSysExSize(const Update& update);

@@ -125,8 +125,7 @@ EMSCRIPTEN_KEEPALIVE const char* mu_describe(const std::uint8_t* data, int lengt
         for (const std::string& name : PortNamesFor(update, Platform(platform))) names.push_back(name);
         return Answer(std::string("{\"ok\": true") +
                       ", \"raw\": " + (update.isRawSysEx ? "true" : "false") +
-                      ", \"kind\": " +
-                          (update.isMidiFile ? "\"midi\"" : update.isRawSysEx ? "\"sysex\"" : "\"update\"") +
+                      ", \"kind\": \"" + UpdateKindName(update) + "\"" +
                       ", \"title\": " + JsonText("Update " + update.productName) +
                       ", \"product\": " + JsonText(update.productName) +
                       ", \"version\": " + JsonText(VersionText(update.version)) +
