@@ -95,7 +95,8 @@ TEST(MidiFileUnpack, WritesTheSysExInSendOrderAndSaysTheTimingIsLost) {
     EXPECT_EQ(ReadBytes(syx), kTwoTrackSysEx);
     EXPECT_EQ(run.OutLines(),
               (std::vector<std::string>{
-                  "Wrote the 3 SysEx messages of the MIDI file (15 bytes), in the order they are sent, to " + syx + ".",
+                  "Wrote the 3 SysEx messages of the MIDI file (15 bytes), in the order they are sent, to " +
+                      (std::filesystem::path(out) / "sysex.syx").string() + ".",
                   "Their timing is lost: a .syx holds none; send the MIDI file itself to keep it."}));
     EXPECT_EQ(run.err, "");
     // Nothing else: a MIDI file has no port settings or picture to write.
