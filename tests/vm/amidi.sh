@@ -146,11 +146,12 @@ send_case raw-firmware "$work/firmware.syx" "$work/firmware.wire" --delay 20 --u
 send_case update-file "$work/update.upd" "$work/update.wire"
 
 # A Standard MIDI File's SysEx at its own times, recorded by arecordmidi: the sequencer stamps
-# each event with the time of the recorder's queue (1 ms ticks here) as it delivers it, so the
-# recording holds when each message arrived, whenever the recorder got to read it. The messages
-# must come whole, in order, and none earlier than the file's time or the pace allow, measured from
-# the first, less how late the first left (the sender's timed log tells) and 25 ms for a tick and
-# for the sender's own hand-over (a virtual machine without hardware help).
+# each event with the time of the recorder's queue as it delivers it (ticks of 1 ms, though the
+# queue's timer moves at the kernel's tick, 4 ms in the guest), so the recording holds when each
+# message arrived, whenever the recorder got to read it. The messages must come whole, in order,
+# and none earlier than the file's time or the pace allow, measured from the first, less how late
+# the first left (the sender's timed log tells) and 25 ms for the queue's tick and the sender's
+# own hand-over (a virtual machine without hardware help).
 case=timed-midi-file
 recorder_listed() { [ -n "$(seq_client -o arecordmidi)" ]; }
 # The recorder's input holds nothing that it has not read.
