@@ -17,6 +17,11 @@ DeviceSimulator::DeviceSimulator(MidiConnection& midiConnection, SimulatedDevice
 DeviceSimulator::~DeviceSimulator() { ClosePorts(); }
 
 void DeviceSimulator::OnMidiInput(const std::uint8_t* data, std::size_t length) {
+    // Logged as it arrives, on the MIDI system's thread: a timed log (--verbose) then tells when
+    // each message or piece came, and whether it began or ended a SysEx message.
+    if (length != 0)
+        LogMessage("DeviceSimulator: in %u bytes: %02X .. %02X\n", static_cast<unsigned>(length), data[0],
+                   data[length - 1]);
     std::lock_guard<std::mutex> guard(arrivedLock);
     arrived.emplace_back(data, data + length);
 }

@@ -2,7 +2,8 @@
 # Whole updates over a real MIDI system: `midiupdate simulate` plays the device on virtual ports
 # and `midiupdate send` updates it, as two processes, for an accepting device, a failing one, a
 # silent one that answers the Identity Request, one that goes away between portions and comes
-# back, and files of long messages with short pauses. Each case is bounded in time.
+# back, files of long messages with short pauses, and over JACK a Standard MIDI File whose SysEx
+# must arrive no earlier than its times and the pace allow. Each case is bounded in time.
 # Usage: updates.sh MIDIUPDATE API   (API jack with JACK_DEFAULT_SERVER naming a running server,
 #        or alsa with a sequencer present)
 set -uo pipefail
@@ -55,7 +56,7 @@ start_simulator() {
     script -qfec "stty cols $SIM_COLUMNS rows 24; echo \$\$ >'$work/sim.pid'; exec '$midiupdate' simulate '$file' --virtual='$behaviour' --timeout 300 --api '$api'" \
       "$work/sim.tty" </dev/null >/dev/null 2>"$work/sim.err" &
   else
-    "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api "$api" \
+    "$midiupdate" simulate "$file" --virtual="$behaviour" --timeout 300 --api "$api" "${SIM_ARGS[@]}" \
       >"$work/sim.out" 2>"$work/sim.err" &
   fi
   simpid=$!
@@ -77,24 +78,33 @@ stop_simulator() {
 }
 
 # run_case NAME BEHAVIOUR LIMIT_S FILE: simulator and send; leaves sendstatus and simstatus. With
-# BY_NUMBER set, send picks the device's output by its number as `ports` lists it.
+# BY_NUMBER set, send picks the device's output by its number as `ports` lists it; with BY_NAME,
+# the simulator takes NAME and send picks it by that name (a file that names no port).
 run_case() {
   local name=$1 behaviour=$2 limit=$3 file=$4
   rm -f "$work"/send.* "$work"/sim.*
   local start=$(date +%s)
+  local port=()
+  SIM_ARGS=()
+  if [ -n "${BY_NAME:-}" ]; then
+    SIM_ARGS=(--name "$name")
+    port=(--port "$name")
+  fi
+  # With TIMED_LOGS both log with times: the simulator to sim.err, send to send.err.
+  local log=(--log "$work/send.log")
+  [ -z "${TIMED_LOGS:-}" ] || { SIM_ARGS+=(--verbose); log=(--verbose); }
   if ! start_simulator "$file" "$behaviour" "$name"; then
     fail "the simulator's ports never appeared"
     stop_simulator
     return 1
   fi
-  local port=()
   if [ -n "${BY_NUMBER:-}" ]; then
     local id
     id=$("$midiupdate" ports --api "$api" |
       awk -v name="$name" '/input ports/ { exit } /^  #/ && index($0, name) { sub(/^  #/, ""); print $1; exit }')
     port=(--port "$id")
   fi
-  timeout "$limit" "$midiupdate" send "$file" --yes --api "$api" --log "$work/send.log" "${port[@]}" \
+  timeout "$limit" "$midiupdate" send "$file" --yes --api "$api" "${log[@]}" "${port[@]}" \
     >"$work/send.out" 2>"$work/send.err"
   sendstatus=$?
   stop_simulator
@@ -185,6 +195,32 @@ run_case "Long Pad" "" 90 "$work/long.upd"
 [ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
 grep -q "The 'Long Pad' was updated sucessfully to version 1.05." "$work/send.out" || fail "no success verdict"
 expect_whole_file
+
+# A Standard MIDI File's SysEx at its own times, over JACK: each message whole and in order (the
+# simulator checks every byte against the file) and none earlier than the file's time or the pace
+# allow, measured from the first message's arrival. The simulator's log stamps each message as the
+# JACK cycle that carries it reaches its input; a message waits at most one period for its cycle,
+# so against the first message's stamp any may seem early by up to one period (and by as much as
+# the first message left late, which the sender's timed log tells).
+if [ "$api" = jack ]; then
+  case=timed-midi-file
+  here=$(cd "$(dirname "$0")" && pwd)
+  python3 "$here/make_timed_midi.py" make "$work/timed.mid" | sed 's/^/    /'
+  frames=$(jack_bufsize | grep -Eo '[0-9]+' | tail -n 1)
+  rate=$(jack_samplerate)
+  slack=$(awk -v f="$frames" -v r="$rate" 'BEGIN { if (f > 0 && r > 0) printf "%.1f", 1000 * f / r }')
+  if [ -z "$slack" ]; then
+    fail "the JACK server's period is not known (buffer '$frames', rate '$rate')"
+  else
+    BY_NAME=1 TIMED_LOGS=1 run_case "Timed Pad" "" 60 "$work/timed.mid"
+    [ "$sendstatus" -eq 0 ] || fail "send exit $sendstatus, expected 0"
+    expect_whole_file
+    python3 "$here/make_timed_midi.py" check-log "$work/timed.mid" "$work/sim.err" "$slack" "$work/send.err" \
+      >"$work/times" ||
+      fail "a message came too early, or not whole (one JACK period of $slack ms allowed): $(cat "$work/times")"
+    sed "s/^/    /; 1i\\    arrival, one JACK period ($slack ms) allowed:" "$work/times"
+  fi
+fi
 
 [ "$failures" -eq 0 ] || { echo "$failures end-to-end case(s) over $api failed"; exit 1; }
 echo "all end-to-end cases over $api passed"

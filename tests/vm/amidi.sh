@@ -5,7 +5,9 @@
 # to the device comes out of the port. So `midiupdate send` to that port must put on the wire
 # exactly the bytes the chunking rules give (worked out apart, by wire.py), and `midiupdate
 # simulate` fed by `amidi -s` must count a paced file exactly and must not call a flooded, lossy
-# one good. Files are made here: hand-made messages and a firmware image converted by hex2syx.py.
+# one good; and what `arecordmidi` records of a Standard MIDI File sent at its own times must keep
+# those times. Files are made here: hand-made messages, a firmware image converted by hex2syx.py
+# and the timed file of ../e2e/make_timed_midi.py.
 # Usage: amidi.sh MIDIUPDATE
 set -uo pipefail
 midiupdate=$1
@@ -142,6 +144,46 @@ send_case() {
 send_case raw-handmade "$work/mixed.syx" "$work/mixed.wire" --delay 20 --unprep-delay 0
 send_case raw-firmware "$work/firmware.syx" "$work/firmware.wire" --delay 20 --unprep-delay 0
 send_case update-file "$work/update.upd" "$work/update.wire"
+
+# A Standard MIDI File's SysEx at its own times, recorded by arecordmidi: the sequencer stamps
+# each event with the time of the recorder's queue as it delivers it (ticks of 1 ms, though the
+# queue's timer moves at the kernel's tick, 4 ms in the guest), so the recording holds when each
+# message arrived, whenever the recorder got to read it. The messages must come whole, in order,
+# and none earlier than the file's time or the pace allow, measured from the first, less how late
+# the first left (the sender's timed log tells) and 25 ms for the queue's tick and the sender's
+# own hand-over (a virtual machine without hardware help).
+case=timed-midi-file
+recorder_listed() { [ -n "$(seq_client -o arecordmidi)" ]; }
+# The recorder's input holds nothing that it has not read.
+recorder_drained() {
+  local client
+  client=$(seq_client -o arecordmidi)
+  awk -v c="$client" '$1 == "Client" { on = ($2 == c) } on && /Input pool/ { pool = 1 }
+    on && pool && /Cells in use/ { print $NF; exit }' /proc/asound/seq/clients | grep -qx 0
+}
+python3 "$here/../e2e/make_timed_midi.py" make "$work/timed.mid" | sed 's/^/    /'
+start=$(date +%s)
+# It records what comes to its own port; the source it must name (the other VirMIDI port) is silent.
+arecordmidi -p "$c1:0" -b 60 -t 1000 "$work/recorded.mid" >"$work/arec.out" 2>&1 &
+recpid=$!
+bg+=("$recpid")
+wait_for 10 recorder_listed || fail "arecordmidi's port never appeared: $(cat "$work/arec.out")"
+# Its timed log (--verbose, on standard error) tells when the first message left.
+timeout 60 "$midiupdate" send "$work/timed.mid" --port "arecordmidi port 0" --yes --api alsa --verbose \
+  >"$work/send.out" 2>"$work/send.err"
+sendstatus=$?
+wait_for 10 recorder_drained || fail "arecordmidi did not read all it was sent"
+# Interrupted, it writes its file.
+stop "$recpid" || fail "arecordmidi failed: $(cat "$work/arec.out")"
+echo "  $case: send exit $sendstatus, $(( $(date +%s) - start )) s"
+[ "$sendstatus" -eq 3 ] || { fail "send exit $sendstatus, expected 3 (sent, not confirmed)"; show send.out send.err; }
+if python3 "$here/../e2e/make_timed_midi.py" check-recording "$work/timed.mid" "$work/recorded.mid" 25 \
+  "$work/send.err" >"$work/times"; then
+  sed 's/^/    /' "$work/times"
+else
+  fail "a message came too early, differs or is missing (25 ms allowed):"
+  sed 's/^/    /' "$work/times"
+fi
 
 # sim_case NAME SECONDS FREEZE [AMIDI_ARGS...]: `midiupdate simulate` of the firmware file, its
 # input connected to port N-0, and `amidi -s` of that file into hw:N,0. With FREEZE the simulator
