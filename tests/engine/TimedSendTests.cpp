@@ -24,6 +24,7 @@ struct TimedCase {
     std::uint32_t portPauseMs;
     std::vector<std::uint64_t> sentAtMs;  // after a start at 1000
     std::uint64_t doneAtMs;
+    std::vector<std::string> waitsSaid{};  // the statuses of long waits
 };
 
 void PrintTo(const TimedCase& c, std::ostream* os) { *os << c.name; }
@@ -57,7 +58,13 @@ const TimedCase kTimedCases[] = {
     // The port's own pause inside each send comes before the rest.
     {"PortPausesCount", {8, 8}, {0, 100000}, 0, 300, {1000, 1301}, 1602},
     // A first message that is due later than the start waits for it.
-    {"FirstMessageLate", {8}, {2000000}, 2500000, 0, {3000}, 3500},
+    {"FirstMessageLate", {8}, {2000000}, 2500000, 0, {3000}, 3500,
+     {"Waiting 2s for the next message, as the file times it"}},
+    // A long quiet stretch is said with its length, so that it does not look like a hang; a wait
+    // just under 2 s is not.
+    {"LongWaitsAreSaid", {8, 8}, {1999000, 65000000}, 200000000, 0, {2999, 66000}, 201000,
+     {"Waiting 1m 03s for the next message, as the file times it",
+      "Waiting 2m 15s for the end of the file, as the file times it"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, TimedSend, ::testing::ValuesIn(kTimedCases),
@@ -85,25 +92,13 @@ TEST_P(TimedSend, EachMessageWholeAndNoEarlierThanItsTime) {
         offset += c.lengths[i];
     }
     EXPECT_EQ(clock.NowMs(), c.doneAtMs);
-    ASSERT_FALSE(progress.events.empty());
-    EXPECT_EQ(progress.events.back().text, "Sent " + FormatByteSize(static_cast<std::uint32_t>(offset)) + " of " +
-                                               FormatByteSize(static_cast<std::uint32_t>(offset)));
-}
-
-// A long quiet stretch of the file is said, with its length, so that it does not look like a hang.
-TEST(TimedSendWaits, LongWaitsAreSaid) {
-    SimulatedClock clock{0};
-    ScopedClock useClock{clock};
-    ScriptedPort port;
-    RecordingProgress progress;
-    const TimedCase c{"", {8, 8}, {1999000, 65000000}, 200000000, 0, {}, 0};
-    SysExSender::SendChunked(TimedPortion(c), port, progress);
-
     std::vector<std::string> waits;
     for (const ProgressEvent& event : progress.events)
         if (event.text.compare(0, 8, "Waiting ") == 0) waits.push_back(event.text);
-    EXPECT_EQ(waits, (std::vector<std::string>{"Waiting 1m 03s for the next message, as the file times it",
-                                               "Waiting 2m 15s for the end of the file, as the file times it"}));
+    EXPECT_EQ(waits, c.waitsSaid);
+    ASSERT_FALSE(progress.events.empty());
+    EXPECT_EQ(progress.events.back().text, "Sent " + FormatByteSize(static_cast<std::uint32_t>(offset)) + " of " +
+                                               FormatByteSize(static_cast<std::uint32_t>(offset)));
 }
 
 }  // namespace
